@@ -1,0 +1,26 @@
+# Third-party libraries, all from Debian packages (scripts/install_deps.sh).
+find_package(Threads REQUIRED)
+find_package(PkgConfig REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(SQLite3 REQUIRED)
+find_package(CURL REQUIRED)
+find_package(OpenSSL REQUIRED)
+
+pkg_check_modules(GLOG REQUIRED IMPORTED_TARGET libglog)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(IMOBILEDEVICE REQUIRED IMPORTED_TARGET libimobiledevice-1.0)
+pkg_check_modules(USBMUXD REQUIRED IMPORTED_TARGET libusbmuxd-2.0)
+pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
+pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
+
+find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
+add_library(rapidjson INTERFACE)
+target_include_directories(rapidjson SYSTEM INTERFACE ${RAPIDJSON_INCLUDE_DIR})
+target_compile_definitions(rapidjson INTERFACE RAPIDJSON_HAS_STDSTRING=1)
+
+if(TANDREL_TESTS)
+  find_package(GTest REQUIRED)
+endif()
+if(TANDREL_BENCH)
+  find_package(benchmark REQUIRED)
+endif()
