@@ -1,0 +1,44 @@
+#include "platform/kst_utility_sys.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// 2001-01-01 00:00:00 UTC in Unix seconds.
+constexpr double kAppleEpochOffset = 978307200.0;
+
+std::string FormatLocal(time_t time, char* buffer, size_t size, const char* format) {
+  if (!buffer || size == 0) return std::string();
+  std::tm local{};
+  localtime_r(&time, &local);
+  size_t written = std::strftime(buffer, size, format, &local);
+  buffer[written < size ? written : size - 1] = '\0';
+  return std::string(buffer, written);
+}
+
+}  // namespace
+
+std::string KSTUtilitySys::GetNowDateTime(char* buffer, size_t size, const char* format) {
+  return FormatLocal(std::time(nullptr), buffer, size, format);
+}
+
+std::string KSTUtilitySys::TimeFormat(time_t time, char* buffer, size_t size, const char* format) {
+  return FormatLocal(time, buffer, size, format);
+}
+
+std::string KSTUtilitySys::NowText(const char* format) {
+  char buffer[128];
+  return GetNowDateTime(buffer, sizeof(buffer), format);
+}
+
+std::string KSTUtilitySys::Convert2001GMTtoDate(double seconds_since_2001) {
+  if (!std::isfinite(seconds_since_2001)) return std::string();
+  time_t time = static_cast<time_t>(std::floor(seconds_since_2001 + kAppleEpochOffset));
+  std::tm local{};
+  localtime_r(&time, &local);
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+  return text;
+}

@@ -1,0 +1,1 @@
+// Task finish functions (filled in with the command path).
