@@ -7,10 +7,13 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/un.h>
+#include <climits>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 
 namespace kst {
@@ -81,6 +84,36 @@ bool KstSocket::SendAll(const void* data, size_t length) const {
     }
     bytes += sent;
     length -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+bool KstSocket::SendAllParts(const std::vector<std::pair<const void*, size_t>>& parts) const {
+  std::vector<iovec> vectors;
+  vectors.reserve(parts.size());
+  for (const auto& [data, length] : parts) {
+    if (length > 0) vectors.push_back(iovec{const_cast<void*>(data), length});
+  }
+  size_t index = 0;
+  while (index < vectors.size()) {
+    msghdr message{};
+    message.msg_iov = vectors.data() + index;
+    message.msg_iovlen = std::min<size_t>(vectors.size() - index, IOV_MAX);
+    ssize_t sent = ::sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      last_error_ = errno;
+      return false;
+    }
+    size_t left = static_cast<size_t>(sent);
+    while (index < vectors.size() && left >= vectors[index].iov_len) {
+      left -= vectors[index].iov_len;
+      ++index;
+    }
+    if (index < vectors.size() && left > 0) {
+      vectors[index].iov_base = static_cast<char*>(vectors[index].iov_base) + left;
+      vectors[index].iov_len -= left;
+    }
   }
   return true;
 }

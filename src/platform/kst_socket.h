@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kst {
@@ -31,6 +32,9 @@ class KstSocket {
 
   // Writes the whole buffer (retrying partial writes); false when the peer is gone.
   bool SendAll(const void* data, size_t length) const;
+  // Writes several buffers as one write (one system call when the socket takes it all), so
+  // that nothing of another writer and no delayed small segment comes between them.
+  bool SendAllParts(const std::vector<std::pair<const void*, size_t>>& parts) const;
   // Reads up to `capacity` bytes; returns the count, 0 at end of stream, -1 on error.
   long Recv(void* buffer, size_t capacity) const;
   // Reads exactly `length` bytes; false on end of stream or error.

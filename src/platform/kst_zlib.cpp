@@ -1,0 +1,54 @@
+#include "platform/kst_zlib.h"
+
+#include <zlib.h>
+
+#include <limits>
+
+namespace kst {
+
+bool ZlibCompress(const uint8_t* data, size_t length, int level, std::vector<uint8_t>* out) {
+  out->clear();
+  if (length > std::numeric_limits<uInt>::max()) return false;
+  z_stream stream{};
+  if (deflateInit(&stream, level) != Z_OK) return false;
+  out->resize(deflateBound(&stream, static_cast<uLong>(length)));
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(length);
+  stream.next_out = out->data();
+  stream.avail_out = static_cast<uInt>(out->size());
+  int rc = deflate(&stream, Z_FINISH);
+  out->resize(stream.total_out);
+  deflateEnd(&stream);
+  return rc == Z_STREAM_END;
+}
+
+bool ZlibDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out) {
+  out->clear();
+  if (!data || length == 0 || length > std::numeric_limits<uInt>::max()) return false;
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return false;
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(length);
+  char piece[16384];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(piece);
+    stream.avail_out = sizeof(piece);
+    rc = inflate(&stream, Z_NO_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END) break;
+    size_t produced = sizeof(piece) - stream.avail_out;
+    if (out->size() + produced > max_output) {
+      rc = Z_BUF_ERROR;
+      break;
+    }
+    out->append(piece, produced);
+    if (rc == Z_OK && produced == 0 && stream.avail_in == 0) {
+      rc = Z_DATA_ERROR;  // input ended before the stream did
+    }
+  }
+  inflateEnd(&stream);
+  if (rc != Z_STREAM_END) out->clear();
+  return rc == Z_STREAM_END;
+}
+
+}  // namespace kst

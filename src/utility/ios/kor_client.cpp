@@ -1,0 +1,208 @@
+#include "utility/ios/kor_client.h"
+
+#include <cstdlib>
+#include <thread>
+
+#include "Tandrel/kor_process.h"
+#include "platform/auto_release.h"
+#include "platform/kst_log.h"
+#include "platform/kst_process.h"
+#include "platform/kst_utility_app.h"
+#include "platform/qr_task_schedular.h"
+#include "utility/kor_command.h"
+#include "utility/kor_module.h"
+#include "utility/kor_module_registry.h"
+#include "utility/kor_task_meta_data.h"
+#include "utility/kor_utility.h"
+
+std::chrono::milliseconds KorHeartbeatInterval() {
+  std::string text = kst::GetEnv("TANDREL_HEARTBEAT_MS");
+  long value = text.empty() ? 0 : std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 ? std::chrono::milliseconds(value) : kst::IPCChannel::kDefaultHeartbeatInterval;
+}
+
+KorClient& KorClient::Instance() {
+  // Never destroyed: channel threads may run until the process ends.
+  static KorClient* client = new KorClient();
+  return *client;
+}
+
+KorClient::KorClient() : client_channel_(std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval())) {}
+
+bool KorClient::ConnectFrontend(int port, int attempts, std::chrono::milliseconds retry_delay) {
+  client_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnClientPacket(packet); });
+  if (port == 0) return false;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(retry_delay);
+    if (client_channel_->Connect(port)) {
+      KLOG(INFO) << "connected to the front-end on port " << port;
+      return true;
+    }
+  }
+  KLOG(ERROR) << "no connection to the front-end on port " << port << " after " << attempts << " attempts";
+  return false;
+}
+
+int KorClient::WriteMessage(kst::IPCConnection* connection, const KorPacketHeader& header, const std::string& text,
+                            const KorMessage& message) {
+  kst::IPCOutPacket out;
+  out.task_id = header.task_id;
+  out.status = header.status;
+  out.command = header.command;
+  out.data = text.data();
+  out.text_length = static_cast<uint16_t>(text.size());
+  out.attachment_length = static_cast<uint32_t>(message.attachment ? message.attachment_length : 0);
+  out.connection = connection;
+  return client_channel_->SendPacketWithAttachment(out, message.attachment) ? 0 : kSendNoConnection;
+}
+
+namespace {
+
+bool PrepareMessage(const KorPacketHeader& header, KorMessage* message, std::string* text,
+                    std::vector<uint8_t>* storage) {
+  *text = KorMessageText(*message);
+  if (text->empty()) {
+    KLOG(ERROR) << "message of command " << header.command << " task " << header.task_id
+                << " refused: its text exceeds " << kKorMaxMessageText << " bytes";
+    return false;
+  }
+  if (message->attachment_length > UINT32_MAX) {
+    KLOG(ERROR) << "message of command " << header.command << " refused: attachment of "
+                << message->attachment_length << " bytes";
+    return false;
+  }
+  KorPrepareAttachment(message, storage);
+  return true;
+}
+
+}  // namespace
+
+int KorClient::Send(const KorPacketHeader& header, KorMessage message) {
+  std::string text;
+  std::vector<uint8_t> compressed;
+  if (!PrepareMessage(header, &message, &text, &compressed)) return kSendTextTooLong;
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  bool any = false;
+  for (kst::IPCConnection* connection : client_channel_->Connections()) {
+    if (connection->role != kst::kIPCRoleOutgoing) continue;
+    any = true;
+    WriteMessage(connection, header, text, message);
+  }
+  return any ? 0 : kSendNoConnection;
+}
+
+int KorClient::SendOn(kst::IPCConnection* connection, const KorPacketHeader& header, KorMessage message) {
+  std::string text;
+  std::vector<uint8_t> compressed;
+  if (!PrepareMessage(header, &message, &text, &compressed)) return kSendTextTooLong;
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return WriteMessage(connection, header, text, message);
+}
+
+int KorClient::OnClientPacket(kst::IPCPacket* packet) {
+  if (KorProcess::Get().Quitting()) {
+    kst::IPCPacketFree(packet);
+    return 0;
+  }
+  CreateCommandTask(packet, &KorModule::OnCommand);
+  return 0;
+}
+
+void KorClient::CreateCommandTask(kst::IPCPacket* packet, RunOperation operation) {
+  AutoRelease::LocalPool pool;
+  std::string id = KorTaskIdText(packet);
+  auto& schedular = QrTaskSchedular::Get();
+  auto bind = [packet, operation](std::shared_ptr<QrTask> task) { RunCommandTask(packet, operation, task); };
+  if (auto task = schedular.FindTask(id)) {
+    task->ResetFunc();
+    task->SetTaskFunc(bind);
+    schedular.PostTask(task);
+    return;
+  }
+  if (schedular.IsAbortTask(id)) {
+    KLOG(INFO) << "packet for stopped task " << id << " dropped";
+    kst::IPCPacketFree(packet);
+    return;
+  }
+  auto package = std::make_shared<QrTaskPackage>();
+  package->SetTaskId(KSTUtilityApp::GetTagTaskId("package"));
+  auto task = std::make_shared<QrTask>();
+  task->SetTaskId(packet->task_id);
+  task->SetTaskFunc(bind);
+  auto meta = std::make_shared<TaskMetaData>();
+  meta->command = packet->command;
+  meta->socket = packet->connection ? packet->connection->native : kst::kInvalidSocket;
+  task->SetTaskData(meta);
+  package->AddTask(task);
+  package->SetTaskFunc([](std::shared_ptr<QrTask> self) { DoPackageFinish(self); });
+  auto event = std::make_shared<QrTaskEvent>();
+  event->SetTaskId(KSTUtilityApp::GetTagTaskId("event"));
+  event->AddPackage(package);
+  event->SetTaskFunc([](std::shared_ptr<QrTask> self) { DoEventFinish(self); });
+  schedular.PostTaskEvent(event);
+}
+
+void KorClient::RunCommandTask(kst::IPCPacket* packet, RunOperation operation, const std::shared_ptr<QrTask>& task) {
+  AutoRelease::LocalPool pool;
+  AutoRelease scope;
+  kst::IPCPacketPtr owned(packet);
+  KorModule* module = KorModuleRegistry::Get().Find(packet->command);
+  if (module) {
+    (module->*operation)(packet);
+    return;
+  }
+  // Nothing handles this number (the lost-connection packet among them): no reply, task done.
+  QrTask::NotifySchedular(task, kQrTaskStatusFinished);
+}
+
+int KorClient::StartElevatedChannel() {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  if (elevated_channel_) return elevated_port_;
+  elevated_channel_ = std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval());
+  elevated_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnElevatedPacket(packet); });
+  elevated_channel_->SetEventCallback([this](const kst::IPCEvent& event) { return OnElevatedEvent(event); });
+  elevated_port_ = kst::IPCChannel::ProbePort();
+  if (elevated_port_ < 0 || !elevated_channel_->Listen(elevated_port_)) {
+    KLOG(ERROR) << "cannot listen for the elevated instance";
+    elevated_port_ = -1;
+  }
+  return elevated_port_;
+}
+
+bool KorClient::ElevatedInstanceAbsent() {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return !elevated_channel_ || !elevated_channel_->ListenRecord() || !elevated_channel_->HasConnections();
+}
+
+void KorClient::RelayToElevated(const kst::IPCPacket* packet) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  bool sent = false;
+  if (elevated_channel_) {
+    for (kst::IPCConnection* connection : elevated_channel_->Connections()) {
+      if (connection->role != kst::kIPCRoleAccepted) continue;
+      sent = elevated_channel_->SendRawPacket(*packet, connection) || sent;
+    }
+  }
+  if (!sent) pending_.emplace_back(kst::IPCPacketCopy(packet));
+}
+
+int KorClient::OnElevatedPacket(kst::IPCPacket* packet) {
+  CreateCommandTask(packet, &KorModule::OnElevatedPacket);
+  return 0;
+}
+
+int KorClient::OnElevatedEvent(const kst::IPCEvent& event) {
+  if (event.kind != kst::kIPCEventAccepted) return 0;
+  std::deque<kst::IPCPacketPtr> queued;
+  {
+    std::lock_guard<std::mutex> lock(send_mutex_);
+    queued.swap(pending_);
+  }
+  for (auto& packet : queued) CreateCommandTask(packet.release(), &KorModule::OnCommand);
+  return 0;
+}
+
+void KorClient::Shutdown() {
+  client_channel_->Close();
+  if (elevated_channel_) elevated_channel_->Close();
+}

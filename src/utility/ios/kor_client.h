@@ -1,0 +1,63 @@
+// The process-wide link to the front-end: receives command packets and turns each into a task,
+// routes it to its module by command number, and sends every reply and unsolicited message.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+#include "ipc/ipc_packet_channel.h"
+#include "utility/kor_message.h"
+
+class KorModule;
+
+class KorClient {
+ public:
+  // Results of Send besides 0.
+  static constexpr int kSendNoConnection = 1;
+  static constexpr int kSendTextTooLong = 2;
+
+  static KorClient& Instance();
+
+  // Connects to the front-end's port with up to `attempts` tries `retry_delay` apart.
+  bool ConnectFrontend(int port, int attempts = 11,
+                       std::chrono::milliseconds retry_delay = std::chrono::milliseconds(1000));
+  // Sends one message to every outgoing connection; text and attachment are never split.
+  int Send(const KorPacketHeader& header, KorMessage message);
+  // Sends one message on one given connection.
+  int SendOn(kst::IPCConnection* connection, const KorPacketHeader& header, KorMessage message);
+
+  // Starts listening for the elevated instance on a free loopback port; returns the port or -1.
+  int StartElevatedChannel();
+  bool ElevatedInstanceAbsent();
+  // Passes a packet unchanged to the elevated instance, or queues it until that connects.
+  void RelayToElevated(const kst::IPCPacket* packet);
+
+  // Closes the link (the process is ending).
+  void Shutdown();
+
+  kst::IPCPacketChannel& ClientChannel() { return *client_channel_; }
+
+ private:
+  using RunOperation = int (KorModule::*)(kst::IPCPacket*);
+
+  KorClient();
+  int OnClientPacket(kst::IPCPacket* packet);
+  int OnElevatedPacket(kst::IPCPacket* packet);
+  int OnElevatedEvent(const kst::IPCEvent& event);
+  void CreateCommandTask(kst::IPCPacket* packet, RunOperation operation);
+  static void RunCommandTask(kst::IPCPacket* packet, RunOperation operation, const std::shared_ptr<class QrTask>& task);
+  int WriteMessage(kst::IPCConnection* connection, const KorPacketHeader& header, const std::string& text,
+                   const KorMessage& message);
+
+  std::unique_ptr<kst::IPCPacketChannel> client_channel_;
+  std::unique_ptr<kst::IPCPacketChannel> elevated_channel_;
+  std::mutex send_mutex_;  // every send and relay, and the pending queue
+  std::deque<kst::IPCPacketPtr> pending_;
+  int elevated_port_ = -1;
+};
+
+// The heartbeat interval of the front-end connection; TANDREL_HEARTBEAT_MS overrides it (tests).
+std::chrono::milliseconds KorHeartbeatInterval();

@@ -1,0 +1,50 @@
+#include "utility/kor_module_registry.h"
+
+#include <initializer_list>
+
+#include "utility/kor_module.h"
+#include "utility/module/control/kor_module_control.h"
+
+KorModuleRegistry& KorModuleRegistry::Get() {
+  static KorModuleRegistry* registry = new KorModuleRegistry();
+  return *registry;
+}
+
+KorModule* KorModuleRegistry::Adopt(std::unique_ptr<KorModule> module) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  owned_.push_back(std::move(module));
+  return owned_.back().get();
+}
+
+void KorModuleRegistry::RegisterBuiltInModules() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (filling_started_) return;
+    filling_started_ = true;
+  }
+  auto enter = [this](KorModule* module, std::initializer_list<uint32_t> commands) {
+    for (uint32_t command : commands) Register(command, module);
+  };
+  enter(Adopt(std::make_unique<KorModuleControl>()), {600});
+  MarkComplete();
+}
+
+void KorModuleRegistry::Register(uint32_t command, KorModule* module) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  modules_[command] = module;
+}
+
+void KorModuleRegistry::MarkComplete() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    complete_ = true;
+  }
+  complete_signal_.notify_all();
+}
+
+KorModule* KorModuleRegistry::Find(uint32_t command) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  complete_signal_.wait(lock, [this] { return complete_; });
+  auto found = modules_.find(command);
+  return found == modules_.end() ? nullptr : found->second;
+}

@@ -1,0 +1,20 @@
+// The tandrelctl subcommands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ctl_common.h"
+
+namespace ctl {
+
+int SendCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int SessionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+
+// Sends a command and waits for its final reply; prints every message unless `collected` is given.
+// Returns kExitOk when the final status is 1.
+int RunCommand(Session& session, const GlobalOptions& options, uint32_t command, uint64_t task,
+               const std::string& json, const std::string& attachment, int format,
+               std::vector<frontend::Message>* collected);
+
+}  // namespace ctl

@@ -1,0 +1,174 @@
+#include "frontend_link.h"
+
+#include <rapidjson/document.h>
+
+#include <cstring>
+
+#include "ipc/ipc_packet.h"
+#include "platform/kst_fs.h"
+#include "platform/kst_process.h"
+#include "platform/vel_json_util.h"
+
+namespace frontend {
+
+namespace {
+
+constexpr uint64_t kMaxPayload = kst::kMaxPacketPayload;
+
+std::string DefaultTandrelPath() {
+  return kst::ParentFolder(kst::ExecutablePath()) + "/Tandrel";
+}
+
+}  // namespace
+
+Link::~Link() { Close(); }
+
+int Link::Listen(uint16_t port) {
+  listener_ = kst::TcpListenLoopback(port, 4);
+  return listener_.Valid() ? listener_.LocalPort() : -1;
+}
+
+std::string Link::StartParameters(const StartOptions& options, int port) {
+  rapidjson::Document document(rapidjson::kObjectType);
+  auto& allocator = document.GetAllocator();
+  int64_t pid = options.watched_pid != 0 ? options.watched_pid : kst::CurrentProcessId();
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "kKorServerStartParamPort", port);
+  VelJsonUtil::AddJsonDictInt64Value(document, allocator, "kKorServerStartParamPid", pid);
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "kKorServerStartParamShowConsole", options.show_console);
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "kKorServerStartParamOpenLog", options.open_log);
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "kKorServerStartParamTestSelf", 0);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "kKorServerStartParamVersion", options.version);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "kKorServerStartParamBrand", options.brand);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "kKorServerStartParamProduct", options.product);
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "kKorServerStartParamType", options.type);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "kKorServerStartParamTaskId", options.task_id);
+  rapidjson::Value modules(rapidjson::kArrayType);
+  for (const std::string& name : options.load_modules) VelJsonUtil::PushJsonArrayStringValue(modules, allocator, name);
+  VelJsonUtil::AddJsonDictObjectValue(document, allocator, "kKorServerStartParamLoadModules", modules);
+  return VelJsonUtil::ToString(document);
+}
+
+int64_t Link::StartTandrel(const StartOptions& options) {
+  kst::SpawnOptions spawn;
+  spawn.arguments.push_back(StartParameters(options, listener_.Valid() ? listener_.LocalPort() : 0));
+  spawn.extra_env = options.environment;
+  spawn.stderr_path = options.stderr_path;
+  std::string path = options.tandrel_path.empty() ? DefaultTandrelPath() : options.tandrel_path;
+  tandrel_pid_ = kst::SpawnProcess(path, spawn);
+  reaped_ = false;
+  return tandrel_pid_;
+}
+
+bool Link::WaitConnected(std::chrono::milliseconds timeout) {
+  if (connected_) return true;
+  if (!listener_.Valid() || !listener_.WaitReadable(static_cast<int>(timeout.count()))) return false;
+  connection_ = kst::Accept(listener_);
+  if (!connection_.Valid()) return false;
+  connected_ = true;
+  reader_ = std::thread([this] { ReadLoop(); });
+  return true;
+}
+
+bool Link::Send(uint32_t command, uint64_t task, const std::string& json, const std::string& attachment, int format) {
+  std::string payload = EncodeCommandPayload(format, json, attachment);
+  uint8_t header[kst::kPacketHeaderSize];
+  kst::EncodePacketHeader(kst::PacketHeader{task, command, 0, payload.size()}, header);
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return connection_.SendAllParts({{header, sizeof(header)}, {payload.data(), payload.size()}});
+}
+
+bool Link::SendRaw(const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  return connection_.SendAll(bytes.data(), bytes.size());
+}
+
+void Link::Push(Message message) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inbox_.push_back(std::move(message));
+  }
+  signal_.notify_all();
+}
+
+bool Link::ReadPacket() {
+  uint8_t first = 0;
+  if (!connection_.RecvAll(&first, 1)) return false;
+  if (first == kst::kHeartbeatByte) {
+    uint8_t rest[7];
+    if (!connection_.RecvAll(rest, sizeof(rest))) return false;
+    ++heartbeats_;
+    return true;
+  }
+  uint8_t header_bytes[kst::kPacketHeaderSize];
+  header_bytes[0] = first;
+  if (!connection_.RecvAll(header_bytes + 1, sizeof(header_bytes) - 1)) return false;
+  kst::PacketHeader header;
+  if (!kst::DecodePacketHeader(header_bytes, sizeof(header_bytes), &header) || header.length > kMaxPayload) {
+    return false;  // the stream is out of step; nothing after this can be trusted
+  }
+  std::vector<uint8_t> payload(static_cast<size_t>(header.length));
+  if (!payload.empty() && !connection_.RecvAll(payload.data(), payload.size())) return false;
+  Push(DecodeMessage(header.command, header.status, header.task_id, payload.data(), payload.size()));
+  return true;
+}
+
+void Link::ReadLoop() {
+  while (ReadPacket()) {
+  }
+  lost_ = true;
+  signal_.notify_all();
+}
+
+std::optional<Message> Link::Take(const std::function<bool(const Message&)>& wanted,
+                                   std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    for (auto it = inbox_.begin(); it != inbox_.end(); ++it) {
+      if (!wanted(*it)) continue;
+      Message message = std::move(*it);
+      inbox_.erase(it);
+      return message;
+    }
+    if (lost_) return std::nullopt;
+    if (signal_.wait_until(lock, deadline) == std::cv_status::timeout && std::chrono::steady_clock::now() >= deadline) {
+      bool any = false;
+      for (const Message& message : inbox_) any = any || wanted(message);
+      if (!any) return std::nullopt;
+    }
+  }
+}
+
+std::optional<Message> Link::Next(std::chrono::milliseconds timeout) {
+  return Take([](const Message&) { return true; }, std::chrono::steady_clock::now() + timeout);
+}
+
+std::vector<Message> Link::CollectUntilFinal(uint64_t task, std::chrono::milliseconds timeout) {
+  std::vector<Message> collected;
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (auto message = Take([task](const Message& m) { return m.task == task; }, deadline)) {
+    collected.push_back(std::move(*message));
+    if (IsFinalStatus(collected.back().status)) break;
+  }
+  return collected;
+}
+
+std::optional<Message> Link::WaitFor(uint32_t command, std::chrono::milliseconds timeout) {
+  return Take([command](const Message& m) { return m.command == command; },
+              std::chrono::steady_clock::now() + timeout);
+}
+
+int Link::WaitTandrelExit(std::chrono::milliseconds timeout) {
+  if (tandrel_pid_ <= 0 || reaped_) return -1;
+  int code = kst::WaitProcess(tandrel_pid_, static_cast<int>(timeout.count()));
+  if (code >= 0) reaped_ = true;
+  return code;
+}
+
+void Link::Close() {
+  connection_.Shutdown();
+  if (reader_.joinable()) reader_.join();
+  connection_.Close();
+  listener_.Close();
+}
+
+}  // namespace frontend

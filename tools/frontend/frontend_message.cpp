@@ -1,0 +1,130 @@
+#include "frontend_message.h"
+
+#include <rapidjson/document.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "platform/kst_zlib.h"
+#include "platform/vel_json_util.h"
+
+namespace frontend {
+
+namespace {
+
+constexpr size_t kMaxInflated = 1024u * 1024 * 1024;
+
+int64_t IntMember(const rapidjson::Value& object, const char* key) {
+  int64_t value = 0;
+  VelJsonUtil::GetInt64(object, key, &value);
+  return value;
+}
+
+bool ParseMessageJson(const char* text, size_t length, Message* message) {
+  rapidjson::Document document;
+  if (!VelJsonUtil::Parse(text, length, &document) || !document.IsObject()) {
+    message->error = "message JSON does not parse";
+    return false;
+  }
+  message->stage = IntMember(document, "stage");
+  message->code = IntMember(document, "code");
+  message->type = IntMember(document, "type");
+  VelJsonUtil::GetString(document, "uuid", &message->uuid);
+  auto info = document.FindMember("info");
+  if (info != document.MemberEnd()) message->info = VelJsonUtil::ToString(info->value);
+  return true;
+}
+
+}  // namespace
+
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length) {
+  Message message;
+  message.command = command;
+  message.status = status;
+  message.task = task;
+  if (!payload || length == 0) {
+    message.error = "empty payload";
+    return message;
+  }
+  const char* bytes = reinterpret_cast<const char*>(payload);
+  const char* first = static_cast<const char*>(std::memchr(bytes, 0, length));
+  if (!first) {
+    message.error = "no 0x00 after the format number";
+    return message;
+  }
+  message.format = std::atoi(std::string(bytes, static_cast<size_t>(first - bytes)).c_str());
+  const char* json = first + 1;
+  size_t rest = length - static_cast<size_t>(json - bytes);
+  const char* end = static_cast<const char*>(std::memchr(json, 0, rest));
+  if (!end) {
+    message.error = "no 0x00 after the JSON text";
+    return message;
+  }
+  if (!ParseMessageJson(json, static_cast<size_t>(end - json), &message)) return message;
+  size_t attachment_offset = static_cast<size_t>(end + 1 - bytes);
+  message.attachment.assign(bytes + attachment_offset, length - attachment_offset);
+  if (message.type == 0 && !message.attachment.empty()) {
+    std::string inflated;
+    if (kst::ZlibDecompress(reinterpret_cast<const uint8_t*>(message.attachment.data()), message.attachment.size(),
+                            kMaxInflated, &inflated)) {
+      message.attachment.swap(inflated);
+      message.attachment_inflated = true;
+    } else {
+      message.error = "type-0 attachment does not inflate";
+    }
+  }
+  message.valid = true;
+  return message;
+}
+
+std::string EncodeCommandPayload(int format, const std::string& json, const std::string& attachment) {
+  std::string payload = std::to_string(format);
+  payload.push_back('\0');
+  payload += json;
+  payload.push_back('\0');
+  payload += attachment;
+  return payload;
+}
+
+std::string CompressAttachment(const std::string& bytes) {
+  std::vector<uint8_t> out;
+  kst::ZlibCompress(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 9, &out);
+  return std::string(out.begin(), out.end());
+}
+
+std::string MessageToJsonLine(const Message& message, const std::string& save_dir, int sequence) {
+  rapidjson::Document line(rapidjson::kObjectType);
+  auto& allocator = line.GetAllocator();
+  VelJsonUtil::AddJsonDictInt64Value(line, allocator, "command", message.command);
+  VelJsonUtil::AddJsonDictInt64Value(line, allocator, "status", message.status);
+  VelJsonUtil::AddJsonDictStringValue(line, allocator, "task", std::to_string(message.task));
+  VelJsonUtil::AddJsonDictInt64Value(line, allocator, "stage", message.stage);
+  VelJsonUtil::AddJsonDictInt64Value(line, allocator, "code", message.code);
+  VelJsonUtil::AddJsonDictStringValue(line, allocator, "uuid", message.uuid);
+  VelJsonUtil::AddJsonDictInt64Value(line, allocator, "type", message.type);
+  rapidjson::Value info(rapidjson::kNullType);
+  rapidjson::Document info_document;
+  if (message.info && VelJsonUtil::Parse(*message.info, &info_document)) info.CopyFrom(info_document, allocator);
+  VelJsonUtil::AddJsonDictObjectValue(line, allocator, "info", info);
+  rapidjson::Value attachment(rapidjson::kNullType);
+  rapidjson::Document parsed;
+  if (!message.attachment.empty()) {
+    if (message.attachment_inflated && VelJsonUtil::Parse(message.attachment, &parsed)) {
+      attachment.CopyFrom(parsed, allocator);
+    } else {
+      attachment.SetObject();
+      VelJsonUtil::AddJsonDictInt64Value(attachment, allocator, "size", static_cast<int64_t>(message.attachment.size()));
+      if (!save_dir.empty()) {
+        std::string file = save_dir + "/attachment-" + std::to_string(message.task) + "-" + std::to_string(sequence);
+        std::ofstream out(file, std::ios::binary);
+        out.write(message.attachment.data(), static_cast<std::streamsize>(message.attachment.size()));
+        VelJsonUtil::AddJsonDictStringValue(attachment, allocator, "file", file);
+      }
+    }
+  }
+  VelJsonUtil::AddJsonDictObjectValue(line, allocator, "attachment", attachment);
+  if (!message.valid) VelJsonUtil::AddJsonDictStringValue(line, allocator, "error", message.error);
+  return VelJsonUtil::ToString(line);
+}
+
+}  // namespace frontend

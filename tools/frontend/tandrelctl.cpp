@@ -1,0 +1,69 @@
+// tandrelctl: plays the desktop front-end of Tandrel from the command line.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "ctl_commands.h"
+
+namespace {
+
+const char* kUsage = R"(usage: tandrelctl [options] COMMAND [arguments]
+
+Starts Tandrel (beside this program unless --tandrel names it) with start parameters that name
+a loopback port this program listens on, waits for Tandrel's start-up report, then runs COMMAND.
+Every message from Tandrel is printed as one JSON line:
+  {"command","status","task","stage","code","uuid","type","info","attachment"}
+Type-0 attachments are inflated and, when they are JSON, embedded; others show their size.
+
+Commands:
+  send CMD JSON [--attach-json TEXT | --attach-file F] [--format N] [--task ID]
+        Sends one command and prints its messages until the final reply.
+        Exit status 0 when the final status is 1 (done), 1 otherwise.
+  session [--linger-ms N]
+        Reads commands as JSON lines on stdin:
+          {"cmd":N,"task":ID,"json":{...},"attach":TEXT-or-JSON,"format":1}
+          {"sleep_ms":N}
+        and prints every message from Tandrel, unsolicited ones included, until stdin closes
+        and the commands sent have their final replies (at most N ms, default 5000).
+
+Options (before or after COMMAND):
+  --tandrel PATH        the Tandrel program
+  --brand TEXT          names Tandrel's log folder (default Tandrel)
+  --version TEXT, --product TEXT, --type N, --start-task ID
+  --open-log 0|1        turn Tandrel's log file on
+  --show-console 0|1    copy Tandrel's log lines to its standard error
+  --load-module NAME    a plug-in module to load (repeatable)
+  --watch-pid PID       the process Tandrel watches (default: this one)
+  --timeout SECONDS     how long to wait for a final reply (default 60)
+  --save DIR            write attachments that are not JSON to files in DIR
+  --verbose             also print the start-up report for single commands
+  --help                this text
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return ctl::kExitOk;
+    }
+  }
+  ctl::GlobalOptions options;
+  std::string error;
+  if (!ctl::ParseGlobalOptions(&args, &options, &error)) {
+    std::cerr << "tandrelctl: " << error << "\n";
+    return ctl::kExitUsage;
+  }
+  if (args.empty()) {
+    std::cerr << kUsage;
+    return ctl::kExitUsage;
+  }
+  std::string command = args.front();
+  args.erase(args.begin());
+  if (command == "send") return ctl::SendCommand(options, args);
+  if (command == "session") return ctl::SessionCommand(options, args);
+  std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
+  return ctl::kExitUsage;
+}
