@@ -1,0 +1,129 @@
+// The message text every reply carries, and reading command payloads.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "frontend_message.h"
+#include "ipc/ipc_packet.h"
+#include "utility/kor_command.h"
+#include "utility/kor_message.h"
+
+namespace {
+
+std::string Json(const std::string& text) {
+  // The JSON between the first and the second 0x00.
+  size_t first = text.find('\0');
+  size_t second = text.find('\0', first + 1);
+  return text.substr(first + 1, second - first - 1);
+}
+
+TEST(MessageTextTest, ReplyWithoutInfoHasExactlyFourMembersInOrder) {
+  KorMessage message;
+  std::string text = KorMessageText(message);
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(0, 2), std::string("1\0", 2));
+  EXPECT_EQ(text.back(), '\0');
+  EXPECT_EQ(Json(text), R"({"stage":0,"code":0,"uuid":"","type":0})");
+}
+
+TEST(MessageTextTest, InfoIsEmbeddedAsJsonOrLeftOutWhenItDoesNotParse) {
+  KorMessage message;
+  message.stage = 2;
+  message.code = -3;
+  message.uuid = "00008110-000A";
+  message.type = 1;
+  message.info = R"([1,"two",{"x":null}])";
+  EXPECT_EQ(Json(KorMessageText(message)),
+            R"({"stage":2,"code":-3,"uuid":"00008110-000A","type":1,"info":[1,"two",{"x":null}]})");
+  message.info = "{broken";
+  EXPECT_EQ(Json(KorMessageText(message)), R"({"stage":2,"code":-3,"uuid":"00008110-000A","type":1})");
+}
+
+TEST(MessageTextTest, TextThatWouldNotFitSixteenBitsIsRefused) {
+  KorMessage message;
+  message.info = "\"" + std::string(70000, 'a') + "\"";
+  EXPECT_TRUE(KorMessageText(message).empty());
+  message.info = "\"" + std::string(65000, 'a') + "\"";
+  EXPECT_FALSE(KorMessageText(message).empty());
+}
+
+TEST(MessageTextTest, StatusFollowsTheCode) {
+  EXPECT_EQ(KorStatusForCode(0), kKorStatusDone);
+  EXPECT_EQ(KorStatusForCode(6), kKorStatusStopped);
+  EXPECT_EQ(KorStatusForCode(21), kKorStatusFailed);
+  EXPECT_EQ(KorStatusForCode(-1), kKorStatusFailed);
+}
+
+TEST(AttachmentTest, TypeZeroIsCompressedOtherTypesAndEmptyOnesAreNot) {
+  std::string data(5000, 'z');
+  std::vector<uint8_t> storage;
+  KorMessage message;
+  message.attachment = reinterpret_cast<const uint8_t*>(data.data());
+  message.attachment_length = data.size();
+  KorPrepareAttachment(&message, &storage);
+  EXPECT_LT(message.attachment_length, data.size());
+  EXPECT_EQ(message.attachment, storage.data());
+
+  // What the front-end reads back is the original.
+  std::string payload = KorMessageText(message) +
+                        std::string(reinterpret_cast<const char*>(message.attachment), message.attachment_length);
+  frontend::Message decoded =
+      frontend::DecodeMessage(300, 2, 1, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+  ASSERT_TRUE(decoded.valid);
+  EXPECT_TRUE(decoded.attachment_inflated);
+  EXPECT_EQ(decoded.attachment, data);
+
+  KorMessage raw;
+  raw.type = kKorMessageTypeRaw;
+  raw.attachment = reinterpret_cast<const uint8_t*>(data.data());
+  raw.attachment_length = data.size();
+  KorPrepareAttachment(&raw, &storage);
+  EXPECT_EQ(raw.attachment_length, data.size());
+
+  KorMessage empty;
+  KorPrepareAttachment(&empty, &storage);
+  EXPECT_EQ(empty.attachment_length, 0u);
+  EXPECT_EQ(empty.attachment, nullptr);
+}
+
+kst::IPCPacketPtr PacketWith(const std::string& payload) {
+  kst::PacketHeader header{1, 600, 0, payload.size()};
+  return kst::IPCPacketPtr(kst::IPCPacketCreate(header, reinterpret_cast<const uint8_t*>(payload.data()), nullptr));
+}
+
+TEST(CommandPayloadTest, SplitsFormatJsonAndAttachment) {
+  auto packet = PacketWith(std::string("1\0{\"a\":1}\0\x01\x00\x02", 13));
+  KorCommandPayload payload = KorParseCommandPayload(packet.get());
+  EXPECT_EQ(payload.format, 1);
+  EXPECT_EQ(std::string(payload.json, payload.json_length), "{\"a\":1}");
+  ASSERT_EQ(payload.attachment_length, 3u);
+  EXPECT_EQ(payload.attachment[1], 0);
+}
+
+TEST(CommandPayloadTest, ToleratesMissingSeparatorsAndEmptyPayloads) {
+  auto no_zero = PacketWith("12");
+  KorCommandPayload payload = KorParseCommandPayload(no_zero.get());
+  EXPECT_EQ(payload.format, 12);
+  EXPECT_EQ(payload.json, nullptr);
+  auto no_end = PacketWith(std::string("1\0{}", 4));
+  payload = KorParseCommandPayload(no_end.get());
+  EXPECT_EQ(std::string(payload.json, payload.json_length), "{}");
+  EXPECT_EQ(payload.attachment, nullptr);
+  auto empty = PacketWith("");
+  payload = KorParseCommandPayload(empty.get());
+  EXPECT_EQ(payload.json, nullptr);
+  EXPECT_EQ(KorParseCommandPayload(nullptr).json, nullptr);
+}
+
+TEST(CommandPayloadTest, AttachmentInflatesOnlyWhenItIsZlibData) {
+  std::string compressed = frontend::CompressAttachment(R"({"path":"/DCIM"})");
+  auto packet = PacketWith(std::string("1\0{}\0", 5) + compressed);
+  std::string inflated;
+  EXPECT_TRUE(KorInflateAttachment(KorParseCommandPayload(packet.get()), &inflated));
+  EXPECT_EQ(inflated, R"({"path":"/DCIM"})");
+  auto garbage = PacketWith(std::string("1\0{}\0garbage", 12));
+  EXPECT_FALSE(KorInflateAttachment(KorParseCommandPayload(garbage.get()), &inflated));
+}
+
+}  // namespace
