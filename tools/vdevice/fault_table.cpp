@@ -1,0 +1,86 @@
+#include "fault_table.h"
+
+#include <cstdlib>
+
+namespace vdevice {
+
+namespace {
+
+// Stalls longer than this would only make a test hang; a minute covers every time-out we test.
+constexpr uint64_t kMaxStallMs = 600000;
+
+bool ParseNumber(const std::string& text, uint64_t limit, uint64_t* value) {
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *value = std::strtoull(text.c_str(), nullptr, 10);
+  return *value <= limit;
+}
+
+bool ParseCount(const std::vector<std::string>& words, size_t index, int* remaining) {
+  if (words.size() <= index) return true;
+  if (words.size() > index + 1) return false;
+  if (words[index] == "always") {
+    *remaining = -1;
+    return true;
+  }
+  uint64_t count = 0;
+  if (!ParseNumber(words[index], 1000000, &count) || count == 0) return false;
+  *remaining = static_cast<int>(count);
+  return true;
+}
+
+bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
+  const std::string& kind = words[0];
+  if (kind == "drop" || kind == "stall") {
+    fault->kind = kind == "drop" ? FaultKind::kDrop : FaultKind::kStall;
+    uint64_t limit = kind == "drop" ? UINT32_MAX : kMaxStallMs;
+    return words.size() >= 2 && ParseNumber(words[1], limit, &fault->amount) &&
+           ParseCount(words, 2, &fault->remaining);
+  }
+  if (kind == "error") {
+    fault->kind = FaultKind::kError;
+    if (words.size() < 2 || words[1].empty()) return false;
+    fault->value = words[1];
+    return ParseCount(words, 2, &fault->remaining);
+  }
+  if (kind == "refuse") {
+    fault->kind = FaultKind::kRefuse;
+    fault->value = "ServiceProhibited";
+    return ParseCount(words, 1, &fault->remaining);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string* error) {
+  *fault = Fault();
+  if (!words.empty() && ParseKindArguments(words, fault)) return true;
+  *error = "expected: drop BYTES | stall MS | error VALUE | refuse, then an optional COUNT or \"always\"";
+  return false;
+}
+
+void FaultTable::Arm(const std::string& service, const Fault& fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  armed_.emplace(service, fault);
+}
+
+void FaultTable::Clear(const std::string& service) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  armed_.erase(service);
+}
+
+std::optional<Fault> FaultTable::Take(const std::string& service, FaultKind kind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto [first, last] = armed_.equal_range(service);
+  for (auto it = first; it != last; ++it) {
+    if (it->second.kind != kind) continue;
+    Fault fired = it->second;
+    if (it->second.remaining > 0 && --it->second.remaining == 0) armed_.erase(it);
+    return fired;
+  }
+  return std::nullopt;
+}
+
+}  // namespace vdevice

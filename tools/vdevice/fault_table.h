@@ -1,0 +1,42 @@
+// Faults a test arms on a device's service: they make the device misbehave the way real
+// devices and cables do, so that the computer side's error paths can be exercised.
+//   drop BYTES   the next connection to the service is closed after the device sent BYTES
+//   stall MS     the next reply of the service is held back MS milliseconds
+//   error VALUE  the next request of the service is answered with the error VALUE
+//   refuse       the next StartService for the service is answered with an error
+// Each may end with a count (how many times it fires; "always" keeps it until cleared).
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vdevice {
+
+enum class FaultKind { kDrop, kStall, kError, kRefuse };
+
+struct Fault {
+  FaultKind kind = FaultKind::kDrop;
+  uint64_t amount = 0;  // bytes for drop, milliseconds for stall
+  std::string value;    // error text for error and refuse
+  int remaining = 1;    // negative: until cleared
+};
+
+// Parses "KIND ARGS... [COUNT]"; false with *error explaining the expected form.
+bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string* error);
+
+class FaultTable {
+ public:
+  void Arm(const std::string& service, const Fault& fault);
+  void Clear(const std::string& service);
+  // Uses up one firing of the service's fault of this kind, when one is armed.
+  std::optional<Fault> Take(const std::string& service, FaultKind kind);
+
+ private:
+  std::mutex mutex_;
+  std::multimap<std::string, Fault> armed_;
+};
+
+}  // namespace vdevice

@@ -1,0 +1,129 @@
+// vdevice: a simulated iPhone for tests and demos. It plays usbmuxd and the attached devices
+// so that libimobiledevice clients, and Tandrel, talk to it as to real hardware.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "control_channel.h"
+#include "log.h"
+#include "profile_generator.h"
+#include "serve_command.h"
+
+namespace {
+
+constexpr int kControlTimeoutMs = 10000;
+
+void PrintUsage() {
+  std::fprintf(stderr,
+               "usage:\n"
+               "  vdevice serve --socket ADDR --profile DIR [--profile DIR ...] [--control ADDR] [--verbose]\n"
+               "  vdevice ctl --socket ADDR attach DIR | detach UDID | trust UDID on|off|deny |\n"
+               "              lock UDID on|off | fault UDID SERVICE KIND ARGS... | fault UDID SERVICE clear | list\n"
+               "  vdevice profile KIND DIR [--udid UDID] [--name NAME]\n"
+               "ADDR is UNIX:/path or 127.0.0.1:PORT (as USBMUXD_SOCKET_ADDRESS).\n"
+               "fault kinds: drop BYTES | stall MS | error VALUE | refuse, each with an optional COUNT or \"always\".\n"
+               "profile kinds:");
+  for (const std::string& kind : vdevice_fixtures::ProfileKinds()) std::fprintf(stderr, " %s", kind.c_str());
+  std::fprintf(stderr, "\n");
+}
+
+// Takes "--name VALUE" pairs out of args; false when a value is missing or an option is unknown.
+bool TakeOptions(const std::vector<std::string>& args, const std::vector<std::string>& names,
+                 std::vector<std::pair<std::string, std::string>>* options, std::vector<std::string>* rest) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    bool is_option = args[i].rfind("--", 0) == 0;
+    if (!is_option) {
+      rest->push_back(args[i]);
+      continue;
+    }
+    bool known = false;
+    for (const std::string& name : names) known = known || args[i] == name;
+    if (!known || i + 1 >= args.size()) return false;
+    options->emplace_back(args[i], args[i + 1]);
+    ++i;
+  }
+  return true;
+}
+
+int Serve(std::vector<std::string> args) {
+  vdevice::ServeOptions options;
+  std::vector<std::string> kept;
+  for (const std::string& arg : args) {
+    if (arg == "--verbose") {
+      vdevice::SetVerbose(true);
+    } else {
+      kept.push_back(arg);
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::vector<std::string> rest;
+  if (!TakeOptions(kept, {"--socket", "--profile", "--control"}, &pairs, &rest) || !rest.empty()) {
+    PrintUsage();
+    return 2;
+  }
+  for (const auto& [name, value] : pairs) {
+    if (name == "--socket") options.socket_address = value;
+    if (name == "--profile") options.profiles.push_back(value);
+    if (name == "--control") options.control_address = value;
+  }
+  if (options.socket_address.empty()) {
+    PrintUsage();
+    return 2;
+  }
+  return vdevice::RunServe(options);
+}
+
+int Control(const std::vector<std::string>& args) {
+  if (args.size() < 3 || args[0] != "--socket") {
+    PrintUsage();
+    return 2;
+  }
+  std::string control_address;
+  if (!vdevice::DeriveControlAddress(args[1], &control_address)) {
+    std::fprintf(stderr, "vdevice: not an address: %s\n", args[1].c_str());
+    return 2;
+  }
+  std::string message;
+  int status = vdevice::SendControlRequest(control_address, std::vector<std::string>(args.begin() + 2, args.end()),
+                                           kControlTimeoutMs, &message);
+  std::fprintf(status == 0 ? stdout : stderr, "%s%s", message.c_str(),
+               message.empty() || message.back() == '\n' ? "" : "\n");
+  return status == 0 ? 0 : status < 0 ? 3 : 1;
+}
+
+int Profile(const std::vector<std::string>& args) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  std::vector<std::string> rest;
+  if (!TakeOptions(args, {"--udid", "--name"}, &pairs, &rest) || rest.size() != 2) {
+    PrintUsage();
+    return 2;
+  }
+  vdevice_fixtures::ProfileRequest request{rest[0], rest[1], "", ""};
+  for (const auto& [name, value] : pairs) {
+    if (name == "--udid") request.udid = value;
+    if (name == "--name") request.device_name = value;
+  }
+  std::string error;
+  if (vdevice_fixtures::WriteProfile(request, &error) != 0) {
+    std::fprintf(stderr, "vdevice: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage();
+    return 2;
+  }
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "serve") return Serve(args);
+  if (command == "ctl") return Control(args);
+  if (command == "profile") return Profile(args);
+  PrintUsage();
+  return command == "help" || command == "--help" ? 0 : 2;
+}

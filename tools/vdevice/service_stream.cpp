@@ -1,0 +1,82 @@
+#include "service_stream.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "log.h"
+
+namespace vdevice {
+
+void SleepUnlessStopping(uint64_t milliseconds, const std::atomic<bool>* stopping) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (std::chrono::steady_clock::now() < until && !(stopping && stopping->load())) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+ServiceStream::ServiceStream(const kst::KstSocket& socket, std::string service, FaultTable* faults,
+                             const std::atomic<bool>* stopping)
+    : socket_(socket), service_(std::move(service)), faults_(faults), stopping_(stopping) {
+  if (!faults_) return;
+  if (std::optional<Fault> drop = faults_->Take(service_, FaultKind::kDrop)) {
+    drop_after_ = drop->amount;
+    LogLine("fault: %s connection will be dropped after %llu bytes", service_.c_str(),
+            static_cast<unsigned long long>(drop->amount));
+    if (drop->amount == 0) Drop();
+  }
+}
+
+bool ServiceStream::ReadExact(void* buffer, size_t length) {
+  return !dropped_ && socket_.RecvAll(buffer, length);
+}
+
+std::optional<std::string> ServiceStream::TakeInjectedError() {
+  if (!faults_) return std::nullopt;
+  std::optional<Fault> fault = faults_->Take(service_, FaultKind::kError);
+  if (!fault) return std::nullopt;
+  LogLine("fault: %s answers its next request with error %s", service_.c_str(), fault->value.c_str());
+  return fault->value;
+}
+
+void ServiceStream::ApplyStall() {
+  if (!faults_) return;
+  std::optional<Fault> stall = faults_->Take(service_, FaultKind::kStall);
+  if (!stall) return;
+  LogLine("fault: %s reply stalled %llu ms", service_.c_str(), static_cast<unsigned long long>(stall->amount));
+  SleepUnlessStopping(stall->amount, stopping_);
+}
+
+void ServiceStream::Drop() {
+  dropped_ = true;
+  socket_.Shutdown();
+  LogLine("fault: %s connection dropped after %llu bytes", service_.c_str(),
+          static_cast<unsigned long long>(bytes_sent_));
+}
+
+bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
+  if (dropped_) return false;
+  ApplyStall();
+  size_t total = 0;
+  for (const kst::ConstBuffer& piece : pieces) total += piece.length;
+  if (drop_after_ && bytes_sent_ + total >= *drop_after_) return SendWithinBudget(pieces);
+  if (!kst::SendBuffers(socket_, pieces)) return false;
+  bytes_sent_ += total;
+  return true;
+}
+
+// Sends only the bytes the armed drop still allows, then cuts the connection.
+bool ServiceStream::SendWithinBudget(std::initializer_list<kst::ConstBuffer> pieces) {
+  uint64_t allowed = *drop_after_ - bytes_sent_;
+  for (const kst::ConstBuffer& piece : pieces) {
+    size_t part = static_cast<size_t>(std::min<uint64_t>(allowed, piece.length));
+    if (part > 0 && !socket_.SendAll(piece.data, part)) break;
+    bytes_sent_ += part;
+    allowed -= part;
+    if (allowed == 0) break;
+  }
+  Drop();
+  return false;
+}
+
+}  // namespace vdevice

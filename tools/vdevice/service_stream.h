@@ -1,0 +1,52 @@
+// A device-side connection after usbmuxd handed it to a service: it reads requests, sends
+// replies, and applies the faults armed for the service (drop after N bytes, stall a reply).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+
+#include "fault_table.h"
+#include "platform/kst_socket.h"
+#include "platform/kst_socket_io.h"
+
+namespace vdevice {
+
+// Sleeps, waking early when `stopping` (may be null) is set.
+void SleepUnlessStopping(uint64_t milliseconds, const std::atomic<bool>* stopping);
+
+class ServiceStream {
+ public:
+  // `faults` may be null (no fault injection); `stopping` turns long stalls short at shutdown.
+  ServiceStream(const kst::KstSocket& socket, std::string service, FaultTable* faults,
+                const std::atomic<bool>* stopping);
+
+  bool ReadExact(void* buffer, size_t length);
+  // Sends one reply made of several pieces; false once the connection is gone or dropped.
+  bool Send(std::initializer_list<kst::ConstBuffer> pieces);
+  bool Send(const std::string& bytes) { return Send({{bytes.data(), bytes.size()}}); }
+
+  // The error armed for this service's next request, if any.
+  std::optional<std::string> TakeInjectedError();
+
+  const std::string& service() const { return service_; }
+  const kst::KstSocket& socket() const { return socket_; }
+  uint64_t bytes_sent() const { return bytes_sent_; }
+
+ private:
+  void ApplyStall();
+  bool SendWithinBudget(std::initializer_list<kst::ConstBuffer> pieces);
+  void Drop();
+
+  const kst::KstSocket& socket_;
+  std::string service_;
+  FaultTable* faults_;
+  const std::atomic<bool>* stopping_;
+  std::optional<uint64_t> drop_after_;
+  uint64_t bytes_sent_ = 0;
+  bool dropped_ = false;
+};
+
+}  // namespace vdevice

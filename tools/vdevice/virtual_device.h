@@ -1,0 +1,87 @@
+// One attached simulated device: its profile, the states a test can flip while it is attached
+// (trust, passcode lock), its lockdown values, the computers it is paired with, the service
+// ports lockdown has opened, the faults armed on it and the connections it serves.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "device_profile.h"
+#include "fault_table.h"
+#include "platform/kst_socket.h"
+#include "plist_util.h"
+
+namespace vdevice {
+
+// The computers a device trusts. Kept by the registry per UDID so that unplugging and
+// plugging the device back in does not forget them, as on a real device.
+class PairingStore {
+ public:
+  bool Contains(const std::string& host_id) const;
+  void Add(const std::string& host_id);
+  bool Remove(const std::string& host_id);
+  void Clear();
+  size_t Count() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::set<std::string> host_ids_;
+};
+
+inline constexpr uint16_t kLockdownPort = 62078;
+
+class VirtualDevice {
+ public:
+  VirtualDevice(DeviceProfile profile, uint32_t device_id, std::shared_ptr<PairingStore> pairings);
+
+  uint32_t device_id() const { return device_id_; }
+  const std::string& udid() const { return profile_.udid; }
+  const DeviceProfile& profile() const { return profile_; }
+
+  TrustState trust() const;
+  // Anything but "on" also forgets existing pairings, as resetting trust on a phone does.
+  void SetTrust(TrustState state);
+  bool locked() const;
+  void SetLocked(bool locked);
+
+  PairingStore& pairings() { return *pairings_; }
+  FaultTable& faults() { return faults_; }
+
+  // A copy of one value (key given) or of a whole domain (key empty); null when missing.
+  PlistPtr GetValue(const std::string& domain, const std::string& key) const;
+  void SetValue(const std::string& domain, const std::string& key, PlistPtr value);
+  bool RemoveValue(const std::string& domain, const std::string& key);
+  std::optional<std::string> StringValue(const std::string& key) const;
+
+  // Opens a one-shot port for a started service; the next Connect to it reaches the service.
+  uint16_t OpenServicePort(const std::string& service);
+  // The service waiting on `port`, which is closed by this call.
+  std::optional<std::string> ClaimServicePort(uint16_t port);
+
+  // Connections are tracked so that detaching the device cuts them, like pulling the cable.
+  void TrackConnection(const kst::KstSocket* socket);
+  void UntrackConnection(const kst::KstSocket* socket);
+  void CutConnections();
+
+ private:
+  const DeviceProfile profile_;
+  const uint32_t device_id_;
+  std::shared_ptr<PairingStore> pairings_;
+  FaultTable faults_;
+
+  mutable std::mutex mutex_;
+  TrustState trust_;
+  bool locked_;
+  std::map<std::string, PlistPtr> domains_;
+  std::map<uint16_t, std::string> service_ports_;
+  uint16_t next_port_ = 49152;
+  std::set<const kst::KstSocket*> connections_;
+};
+
+}  // namespace vdevice
