@@ -192,17 +192,24 @@ void IPCChannel::ReceiveLoop() {
 
 void IPCChannel::ReadFrom(IPCConnection* connection, uint8_t* buffer) {
   long received = connection->socket.Recv(buffer, kReceiveChunkSize);
-  if (received <= 0) {
-    DropConnection(connection, received, received < 0 ? connection->socket.LastError() : 0);
-    return;
+  // A full chunk means more is probably waiting: take it now rather than after another wait.
+  for (size_t chunks = 0; received > 0; ++chunks) {
+    if (!HandleChunk(connection, buffer, static_cast<size_t>(received))) return;
+    if (static_cast<size_t>(received) < kReceiveChunkSize || chunks >= kMaxChunksPerWakeup) return;
+    received = connection->socket.RecvAvailable(buffer, kReceiveChunkSize);
+    if (received == KstSocket::kWouldBlock) return;
   }
+  DropConnection(connection, received, received < 0 ? connection->socket.LastError() : 0);
+}
+
+bool IPCChannel::HandleChunk(IPCConnection* connection, const uint8_t* buffer, size_t count) {
   StampActivity(connection);
-  size_t count = static_cast<size_t>(received);
   if (count == kHeartbeatSize && std::all_of(buffer, buffer + count, [](uint8_t b) { return b == kHeartbeatByte; })) {
     RaiseLog(connection, Format("SelectRecv Heart Test Receive: %ld", static_cast<long>(count)));
-    return;
+    return true;
   }
   Receive(connection, buffer, count);
+  return !Stopping();
 }
 
 void IPCChannel::DropConnection(IPCConnection* connection, long received, int error) {

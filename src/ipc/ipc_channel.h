@@ -67,6 +67,8 @@ class IPCChannel {
   static constexpr std::chrono::milliseconds kDefaultHeartbeatInterval{30000};
   static constexpr size_t kMaxSelectSockets = 64;
   static constexpr size_t kReceiveChunkSize = 4096;
+  // How many chunks one readable connection may deliver before the others get their turn.
+  static constexpr size_t kMaxChunksPerWakeup = 256;
 
   explicit IPCChannel(std::chrono::milliseconds heartbeat_interval = kDefaultHeartbeatInterval);
   virtual ~IPCChannel();
@@ -106,6 +108,8 @@ class IPCChannel {
   void AcceptLoop();
   void AddConnection(std::unique_ptr<IPCConnection> connection);
   void ReadFrom(IPCConnection* connection, uint8_t* buffer);
+  // Hands one received chunk on; false when the channel is stopping.
+  bool HandleChunk(IPCConnection* connection, const uint8_t* buffer, size_t count);
   void DropConnection(IPCConnection* connection, long received, int error);
   bool SleepUnlessStopped(std::chrono::milliseconds interval);
   static void StampActivity(IPCConnection* connection);

@@ -112,6 +112,8 @@ bool IPCPacketAssembler::SetExpectedFromFront() {
     return false;
   }
   expected_ = header.length + kPacketHeaderSize;
+  // Grow once for the whole packet instead of doubling through a large attachment.
+  if (buffer_.capacity() < start_ + expected_) buffer_.reserve(start_ + static_cast<size_t>(expected_));
   return true;
 }
 

@@ -127,6 +127,17 @@ long KstSocket::Recv(void* buffer, size_t capacity) const {
   }
 }
 
+long KstSocket::RecvAvailable(void* buffer, size_t capacity) const {
+  for (;;) {
+    ssize_t got = ::recv(fd_, buffer, capacity, MSG_DONTWAIT);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kWouldBlock;
+    last_error_ = errno;
+    return -1;
+  }
+}
+
 bool KstSocket::RecvAll(void* buffer, size_t length) const {
   char* bytes = static_cast<char*>(buffer);
   while (length > 0) {

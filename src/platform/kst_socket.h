@@ -37,6 +37,10 @@ class KstSocket {
   bool SendAllParts(const std::vector<std::pair<const void*, size_t>>& parts) const;
   // Reads up to `capacity` bytes; returns the count, 0 at end of stream, -1 on error.
   long Recv(void* buffer, size_t capacity) const;
+  // Reads what is already waiting without blocking: the count, 0 at end of stream, -1 on error,
+  // kWouldBlock when nothing is waiting.
+  static constexpr long kWouldBlock = -2;
+  long RecvAvailable(void* buffer, size_t capacity) const;
   // Reads exactly `length` bytes; false on end of stream or error.
   bool RecvAll(void* buffer, size_t length) const;
   // Waits until the socket is readable; false on time-out. A negative timeout waits forever.

@@ -6,19 +6,48 @@
 
 namespace kst {
 
+namespace {
+
+// One compressor per thread and level, reset between uses: setting up a level-9 stream costs
+// more than compressing a small message.
+class ThreadCompressor {
+ public:
+  ~ThreadCompressor() {
+    if (ready_) deflateEnd(&stream_);
+  }
+  z_stream* Get(int level) {
+    if (ready_ && level_ == level) {
+      deflateReset(&stream_);
+      return &stream_;
+    }
+    if (ready_) deflateEnd(&stream_);
+    stream_ = z_stream{};
+    ready_ = deflateInit(&stream_, level) == Z_OK;
+    level_ = level;
+    return ready_ ? &stream_ : nullptr;
+  }
+
+ private:
+  z_stream stream_{};
+  bool ready_ = false;
+  int level_ = 0;
+};
+
+}  // namespace
+
 bool ZlibCompress(const uint8_t* data, size_t length, int level, std::vector<uint8_t>* out) {
   out->clear();
   if (length > std::numeric_limits<uInt>::max()) return false;
-  z_stream stream{};
-  if (deflateInit(&stream, level) != Z_OK) return false;
-  out->resize(deflateBound(&stream, static_cast<uLong>(length)));
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = static_cast<uInt>(length);
-  stream.next_out = out->data();
-  stream.avail_out = static_cast<uInt>(out->size());
-  int rc = deflate(&stream, Z_FINISH);
-  out->resize(stream.total_out);
-  deflateEnd(&stream);
+  thread_local ThreadCompressor compressor;
+  z_stream* stream = compressor.Get(level);
+  if (!stream) return false;
+  out->resize(deflateBound(stream, static_cast<uLong>(length)));
+  stream->next_in = const_cast<Bytef*>(data);
+  stream->avail_in = static_cast<uInt>(length);
+  stream->next_out = out->data();
+  stream->avail_out = static_cast<uInt>(out->size());
+  int rc = deflate(stream, Z_FINISH);
+  out->resize(stream->total_out);
   return rc == Z_STREAM_END;
 }
 

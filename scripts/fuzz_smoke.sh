@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a short while from generated seeds.
+# Usage: scripts/fuzz_smoke.sh [seconds per target]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_PER_TARGET="${1:-20}"
+BUILD=build-fuzz
+
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DTANDREL_FUZZ=ON -DTANDREL_TESTS=OFF -DTANDREL_BENCH=OFF >/dev/null
+targets=$(cmake --build "$BUILD" --target help | sed -n 's/^\([a-z_]*_fuzz\):.*/\1/p' | sort -u)
+# shellcheck disable=SC2086
+cmake --build "$BUILD" --target $targets
+
+corpus_root="$BUILD/corpus"
+python3 scripts/make_fuzz_seeds.py "$corpus_root"
+
+status=0
+for target in $targets; do
+  corpus="$corpus_root/${target%_fuzz}"
+  mkdir -p "$corpus"
+  echo "== $target (${SECONDS_PER_TARGET}s)"
+  if ! "$BUILD/bin/$target" -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=2048 -print_final_stats=0 \
+      -artifact_prefix="$BUILD/" "$corpus" 2>"$BUILD/$target.log"; then
+    echo "!! $target found a fault; see $BUILD/$target.log"
+    tail -40 "$BUILD/$target.log"
+    status=1
+  fi
+done
+exit $status

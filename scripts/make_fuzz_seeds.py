@@ -1,0 +1,29 @@
+#!/usr/bin/env python3
+"""Writes small seed inputs for the fuzz targets into the given folder (one sub-folder each)."""
+import os
+import struct
+import sys
+
+
+def packet(task, command, payload):
+    return b"kCommand" + bytes([1, 2, 3, 4, 5, 6]) + struct.pack("<QIHQ", task, command, 0, len(payload)) + payload
+
+
+def write(root, target, name, data):
+    folder = os.path.join(root, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def main(root):
+    stop = b'1\x00{"info":{"task_id":"5"}}\x00'
+    write(root, "packet_assembler", "two_packets", bytes([40]) + packet(1, 600, stop) + bytes([10]) + packet(2, 601, b""))
+    write(root, "packet_assembler", "heartbeat_then_packet", bytes([8]) + b"\x16" * 8 + bytes([60]) + packet(3, 15, b"1\x00{}\x00"))
+    write(root, "command_json", "stop", stop)
+    write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
+    write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
