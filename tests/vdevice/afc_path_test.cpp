@@ -1,0 +1,76 @@
+// Path confinement: AFC clients see the served folder as the whole world.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "afc_path.h"
+#include "afc_protocol.h"
+#include "platform/kst_fs.h"
+#include "platform/kst_process.h"
+
+namespace vdevice {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AfcPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    base_ = kst::TempFolder() + "afc-path-" + std::to_string(kst::CurrentProcessId()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    root_ = base_ + "/root";
+    kst::CreateDirectories(root_ + "/DCIM/100APPLE");
+    kst::CreateDirectories(base_ + "/outside");
+    kst::WriteWholeFile(base_ + "/outside/secret", "secret");
+    root_ = fs::canonical(root_).string();
+  }
+  void TearDown() override { kst::RemoveTree(base_); }
+
+  int Map(const std::string& path, FinalLink final_link, std::string* host = nullptr) {
+    std::string ignored;
+    return AfcPathMapper(root_).Map(path, final_link, host ? host : &ignored);
+  }
+
+  std::string base_;
+  std::string root_;
+};
+
+TEST_F(AfcPathTest, PathsResolveInsideTheRootWithOrWithoutLeadingSlash) {
+  std::string host;
+  ASSERT_EQ(Map("/DCIM/100APPLE", FinalLink::kFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_ + "/DCIM/100APPLE");
+  ASSERT_EQ(Map("DCIM//./100APPLE/", FinalLink::kFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_ + "/DCIM/100APPLE");
+  ASSERT_EQ(Map("/DCIM/../Books", FinalLink::kDontFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_ + "/Books");
+  ASSERT_EQ(Map("/", FinalLink::kFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_);
+  EXPECT_TRUE(AfcPathMapper::IsRoot("/./DCIM/.."));
+}
+
+TEST_F(AfcPathTest, ClimbingAboveTheRootIsRefused) {
+  for (const char* path : {"..", "/..", "/../outside/secret", "DCIM/../../outside", "/DCIM/100APPLE/../../../x"}) {
+    EXPECT_EQ(Map(path, FinalLink::kFollow), kAfcPermissionDenied) << path;
+    EXPECT_EQ(Map(path, FinalLink::kDontFollow), kAfcPermissionDenied) << path;
+  }
+}
+
+TEST_F(AfcPathTest, LinksLeadingOutOfTheRootAreNotFollowed) {
+  fs::create_symlink(base_ + "/outside", root_ + "/escape");
+  fs::create_symlink(base_ + "/outside/secret", root_ + "/secret-link");
+  fs::create_symlink("DCIM", root_ + "/inner-link");
+  EXPECT_EQ(Map("/escape/secret", FinalLink::kFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/escape/secret", FinalLink::kDontFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/secret-link", FinalLink::kFollow), kAfcPermissionDenied);
+  // The link itself may be looked at and removed.
+  EXPECT_EQ(Map("/secret-link", FinalLink::kDontFollow), kAfcSuccess);
+  EXPECT_EQ(Map("/inner-link/100APPLE", FinalLink::kFollow), kAfcSuccess);
+}
+
+TEST_F(AfcPathTest, UnusablePathsAreInvalidArguments) {
+  EXPECT_EQ(Map(std::string("/DCIM\0/x", 8), FinalLink::kFollow), kAfcInvalidArgument);
+  EXPECT_EQ(Map("/" + std::string(5000, 'a'), FinalLink::kFollow), kAfcInvalidArgument);
+}
+
+}  // namespace
+}  // namespace vdevice
