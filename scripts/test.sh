@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The whole test suite from scratch: dependencies, a warnings-as-errors build with every unit
+# and integration test, the same suite under AddressSanitizer + UndefinedBehaviorSanitizer, the
+# concurrency tests under ThreadSanitizer, and a short run of every fuzz target.
+# Usage: scripts/test.sh [--quick]   (--quick: only the first build and its tests)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+QUICK=0
+[ "${1:-}" = "--quick" ] && QUICK=1
+JOBS="$(nproc)"
+
+run_suite() {
+  local build="$1"
+  echo "== unit tests in $build"
+  ctest --test-dir "$build" -L unit --output-on-failure -j"$JOBS" --timeout 300
+  # Integration tests start programs and watch the clock; one at a time keeps them honest.
+  echo "== integration tests in $build"
+  ctest --test-dir "$build" -L integration --output-on-failure -j1 --timeout 600
+}
+
+scripts/build.sh build -DTANDREL_WERROR=ON
+run_suite build
+[ "$QUICK" = 1 ] && exit 0
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+scripts/build.sh build-asan -DTANDREL_WERROR=ON -DTANDREL_SANITIZE=ON -DTANDREL_BENCH=OFF
+run_suite build-asan
+
+echo "== concurrency tests under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTANDREL_TSAN=ON -DTANDREL_BENCH=OFF >/dev/null
+cmake --build build-tsan -j"$JOBS" --target platform_tests ipc_tests
+TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/platform_tests
+TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/ipc_tests
+
+echo "== fuzz smoke run"
+scripts/fuzz_smoke.sh "${FUZZ_SECONDS:-15}"
+echo "== all tests passed"
