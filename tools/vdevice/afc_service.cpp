@@ -217,10 +217,12 @@ class AfcService : public DeviceService {
     std::string path;
     if (uint64_t error = MapPath(parameters, FinalLink::kDontFollow, &path)) return AfcAnswer::Status(error);
     std::error_code error;
+    // Like "mkdir -p": an existing folder is fine, anything else in the way is not.
+    if (fs::exists(fs::symlink_status(path, error)) && !fs::is_directory(path, error)) {
+      return AfcAnswer::Status(kAfcObjectExists);
+    }
     fs::create_directories(path, error);
-    if (error && !fs::is_directory(path)) return AfcAnswer::Status(AfcErrorOf(error));
-    if (!fs::is_directory(path)) return AfcAnswer::Status(kAfcObjectExists);
-    return AfcAnswer::Status(kAfcSuccess);
+    return AfcAnswer::Status(fs::is_directory(path) ? kAfcSuccess : AfcErrorOf(error));
   }
 
   AfcAnswer RemovePath(AfcParameters& parameters, bool with_contents) {
