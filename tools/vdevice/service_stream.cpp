@@ -48,10 +48,10 @@ void ServiceStream::ApplyStall() {
 }
 
 void ServiceStream::Drop() {
-  dropped_ = true;
-  socket_.Shutdown();
   LogLine("fault: %s connection dropped after %llu bytes", service_.c_str(),
           static_cast<unsigned long long>(bytes_sent_));
+  dropped_ = true;
+  socket_.Shutdown();
 }
 
 bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
