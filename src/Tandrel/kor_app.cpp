@@ -14,6 +14,7 @@
 #include "platform/qr_task_pool.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_client.h"
+#include "utility/ios/kor_device_monitor.h"
 #include "utility/kor_module_registry.h"
 
 namespace {
@@ -74,6 +75,9 @@ void StartModulesAndLink(const KorStartParams& params) {
   KorClient& client = KorClient::Instance();
   bool connected = client.ConnectFrontend(params.port);
   KorModuleRegistry::Get().RegisterBuiltInModules();
+  // Plug-in modules named in LoadModules are not loaded by this build.
+  KorDeviceMonitor::Get().RegisterObserver(&client);
+  KorDeviceMonitor::Get().StartMonitoringAndReport();
   SendStartupReport(params, connected);
 }
 

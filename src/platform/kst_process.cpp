@@ -104,13 +104,15 @@ int64_t SpawnProcess(const std::string& program, const SpawnOptions& options, in
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (!options.stdout_path.empty()) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdout_path.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  }
   if (!options.stderr_path.empty()) {
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderr_path.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+  if (!options.stdout_path.empty()) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdout_path.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  } else if (options.stdout_to_stderr) {
+    posix_spawn_file_actions_adddup2(&actions, STDERR_FILENO, STDOUT_FILENO);
   }
   pid_t pid = -1;
   int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());

@@ -23,6 +23,7 @@ struct SpawnOptions {
   std::map<std::string, std::string> extra_env;  // added to (or replacing in) this environment
   std::string stdout_path;                       // empty: inherit
   std::string stderr_path;                       // empty: inherit
+  bool stdout_to_stderr = false;                 // standard output joins standard error
 };
 // Starts a program; returns its process ID, or -1 (with *error set to errno).
 int64_t SpawnProcess(const std::string& program, const SpawnOptions& options, int* error = nullptr);

@@ -63,7 +63,7 @@ bool ParseGlobalOptions(std::vector<std::string>* args, GlobalOptions* options, 
   return true;
 }
 
-std::unique_ptr<Session> StartSession(const GlobalOptions& options) {
+std::unique_ptr<Session> StartSession(const GlobalOptions& options, bool keep_in_order) {
   auto session = std::make_unique<Session>();
   int port = session->link.Listen(0);
   if (port < 0) {
@@ -78,7 +78,8 @@ std::unique_ptr<Session> StartSession(const GlobalOptions& options) {
     std::cerr << "tandrelctl: Tandrel did not connect\n";
     return nullptr;
   }
-  auto report = session->link.WaitFor(19, std::chrono::seconds(15));
+  auto report = keep_in_order ? session->link.Peek(19, std::chrono::seconds(15))
+                              : session->link.WaitFor(19, std::chrono::seconds(15));
   if (!report) {
     std::cerr << "tandrelctl: no start-up report from Tandrel\n";
     return nullptr;

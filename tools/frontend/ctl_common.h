@@ -32,8 +32,9 @@ struct Session {
   frontend::Link link;
   frontend::Message startup_report;
 };
-// Listens, starts Tandrel and waits for its start-up report; null (with a message on stderr) on failure.
-std::unique_ptr<Session> StartSession(const GlobalOptions& options);
+// Listens, starts Tandrel and waits for its start-up report; null (with a message on stderr) on
+// failure. With `keep_in_order` the report stays queued behind the messages that came before it.
+std::unique_ptr<Session> StartSession(const GlobalOptions& options, bool keep_in_order = false);
 
 void PrintMessage(const frontend::Message& message, const GlobalOptions& options);
 // Draws a progress line on a terminal when the message tells how far a command is.

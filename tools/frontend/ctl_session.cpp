@@ -95,9 +95,8 @@ bool HandleLine(Session& session, const std::string& text, Outstanding* outstand
 int SessionCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   ArgList list = SplitArgs(args, {});
   auto linger = std::chrono::milliseconds(std::atoi(list.Get("--linger-ms", "5000").c_str()));
-  auto session = StartSession(options);
+  auto session = StartSession(options, true);
   if (!session) return kExitLink;
-  PrintMessage(session->startup_report, options);
   Outstanding outstanding;
   std::atomic<bool> done{false};
   std::thread printer([&] {

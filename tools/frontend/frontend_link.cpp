@@ -53,6 +53,8 @@ int64_t Link::StartTandrel(const StartOptions& options) {
   spawn.arguments.push_back(StartParameters(options, listener_.Valid() ? listener_.LocalPort() : 0));
   spawn.extra_env = options.environment;
   spawn.stderr_path = options.stderr_path;
+  // Tandrel's own output must not mix with what a front-end prints on its standard output.
+  spawn.stdout_to_stderr = true;
   std::string path = options.tandrel_path.empty() ? DefaultTandrelPath() : options.tandrel_path;
   tandrel_pid_ = kst::SpawnProcess(path, spawn);
   reaped_ = false;
@@ -155,6 +157,21 @@ std::vector<Message> Link::CollectUntilFinal(uint64_t task, std::chrono::millise
 std::optional<Message> Link::WaitFor(uint32_t command, std::chrono::milliseconds timeout) {
   return Take([command](const Message& m) { return m.command == command; },
               std::chrono::steady_clock::now() + timeout);
+}
+
+std::optional<Message> Link::Peek(uint32_t command, std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  std::optional<Message> seen;
+  signal_.wait_for(lock, timeout, [&] {
+    for (const Message& message : inbox_) {
+      if (message.command == command) {
+        seen = message;
+        return true;
+      }
+    }
+    return lost_.load();
+  });
+  return seen;
 }
 
 int Link::WaitTandrelExit(std::chrono::milliseconds timeout) {

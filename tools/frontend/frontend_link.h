@@ -62,6 +62,8 @@ class Link {
   std::vector<Message> CollectUntilFinal(uint64_t task, std::chrono::milliseconds timeout);
   // Waits for the first message of `command` (any task); others are kept for Next.
   std::optional<Message> WaitFor(uint32_t command, std::chrono::milliseconds timeout);
+  // Like WaitFor, but leaves the message in place, so that Next still yields it in order.
+  std::optional<Message> Peek(uint32_t command, std::chrono::milliseconds timeout);
 
   bool Connected() const { return connected_.load(); }
   bool Lost() const { return lost_.load(); }

@@ -9,6 +9,7 @@
 #include "platform/kst_process.h"
 #include "platform/kst_utility_app.h"
 #include "platform/qr_task_schedular.h"
+#include "platform/vel_json_util.h"
 #include "utility/kor_command.h"
 #include "utility/kor_module.h"
 #include "utility/kor_module_registry.h"
@@ -205,4 +206,38 @@ int KorClient::OnElevatedEvent(const kst::IPCEvent& event) {
 void KorClient::Shutdown() {
   client_channel_->Close();
   if (elevated_channel_) elevated_channel_->Close();
+}
+
+std::string KorClient::DeviceConnectedInfo(const KorDeviceInfo& info, int64_t pid, int32_t start_type) {
+  rapidjson::Document document(rapidjson::kObjectType);
+  auto& allocator = document.GetAllocator();
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "Model", info.model);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "FirmVersion", info.product_version);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "Type", info.device_class);
+  VelJsonUtil::AddJsonDictInt64Value(document, allocator, "Data_FreeSize", info.fs_free_bytes);
+  VelJsonUtil::AddJsonDictInt64Value(document, allocator, "Data_PhysicalSize", info.fs_total_bytes);
+  VelJsonUtil::AddJsonDictInt64Value(document, allocator, "Pid", pid);
+  VelJsonUtil::AddJsonDictIntValue(document, allocator, "StartType", start_type);
+  VelJsonUtil::AddJsonDictStringValue(document, allocator, "SerialNumber", info.serial_number);
+  return VelJsonUtil::ToString(document);
+}
+
+void KorClient::OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) {
+  KorDeviceInfo info = device->Info();
+  int32_t start_type = KorProcess::Get().StartParams().type;
+  KorMessage message;
+  message.code = static_cast<int32_t>(device->HandleCode());
+  message.uuid = info.unique_device_id;
+  if (event == kKorDeviceEventReady) {
+    message.info = DeviceConnectedInfo(info, kst::CurrentProcessId(), start_type);
+    Send(KorPacketHeader{0, kKorStatusIntermediate, 1}, message);
+    KLOG(INFO) << "Connected: " << info.unique_device_id;
+  } else if (event == kKorDeviceEventGone) {
+    rapidjson::Document gone(rapidjson::kObjectType);
+    VelJsonUtil::AddJsonDictInt64Value(gone, gone.GetAllocator(), "PID", kst::CurrentProcessId());
+    message.stage = start_type;
+    message.info = VelJsonUtil::ToString(gone);
+    Send(KorPacketHeader{0, kKorStatusIntermediate, 8}, message);
+    KLOG(INFO) << "Disconnected: " << info.unique_device_id;
+  }
 }

@@ -9,11 +9,12 @@
 #include <mutex>
 
 #include "ipc/ipc_packet_channel.h"
+#include "utility/ios/kor_device.h"
 #include "utility/kor_message.h"
 
 class KorModule;
 
-class KorClient {
+class KorClient : public KorDeviceCallback {
  public:
   // Results of Send besides 0.
   static constexpr int kSendNoConnection = 1;
@@ -34,6 +35,11 @@ class KorClient {
   bool ElevatedInstanceAbsent();
   // Passes a packet unchanged to the elevated instance, or queues it until that connects.
   void RelayToElevated(const kst::IPCPacket* packet);
+
+  // Device ready (1) → command 1; device gone (2) → command 8.
+  void OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) override;
+  // The info text of the device-connected message, keys in their fixed order.
+  static std::string DeviceConnectedInfo(const KorDeviceInfo& info, int64_t pid, int32_t start_type);
 
   // Closes the link (the process is ending).
   void Shutdown();

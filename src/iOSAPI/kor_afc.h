@@ -1,0 +1,42 @@
+// File access on the device over an AFC connection: information, folders, removal, and copies
+// between the computer and the device through one reusable 4 MiB buffer per thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "devicefw/device_framework_abi.h"
+
+struct KorAfcFileInfo {
+  uint32_t nlink = 0;
+  uint32_t blocks = 0;
+  int64_t size = 0;
+  int64_t birth_time = 0;   // seconds
+  int64_t modify_time = 0;  // seconds
+  std::string type;         // "S_IFREG", "S_IFDIR", ...
+  std::string link;         // set when the entry is a link
+};
+
+constexpr size_t kKorTransferBufferSize = 4194304;
+constexpr uint64_t kKorAfcModeRead = 1;
+constexpr uint64_t kKorAfcModeWrite = 2;
+
+// The calling thread's transfer buffer (created on first use, kept for the thread's life).
+std::vector<uint8_t>& KorTransferBuffer();
+
+bool KorAfcStat(AFCConnectionRef afc, const std::string& path, KorAfcFileInfo* info);
+bool KorAfcMakeDirectory(AFCConnectionRef afc, const std::string& path);
+bool KorAfcRemovePath(AFCConnectionRef afc, const std::string& path);
+// Empties a directory tree; also removes the directory when either flag is set (and then
+// returns that removal's result); returns false when the directory stays.
+bool KorAfcRemoveTree(AFCConnectionRef afc, const std::string& path, bool remove_top, bool remove_self);
+bool KorAfcUpload(AFCConnectionRef afc, const std::string& local_path, const std::string& device_path);
+// To a local file when `local_path` is not empty, else into *out.
+bool KorAfcDownload(AFCConnectionRef afc, const std::string& device_path, const std::string& local_path,
+                    std::string* out);
+bool KorAfcDownloadTree(AFCConnectionRef afc, const std::string& device_path, const std::string& local_folder);
+// The child paths of a device directory ("." and ".." left out).
+std::vector<std::string> KorAfcListDirectory(AFCConnectionRef afc, const std::string& path);
+// A child path: the directory, "/" unless it already ends with one, then the name.
+std::string KorAfcChildPath(const std::string& directory, const std::string& name);
