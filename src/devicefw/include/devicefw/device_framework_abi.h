@@ -153,6 +153,31 @@ constexpr mach_error_t kAMDMuxConnectError = AMDError(101);
 constexpr mach_error_t kAMDDeviceDisconnectedError = AMDError(132);
 constexpr mach_error_t kAMDUserDeniedPairingError = AMDError(149);
 constexpr mach_error_t kAMDPairingDialogResponsePendingError = AMDError(150);
+// Further names used by the device framework stand-in (same numbering).
+constexpr mach_error_t kAMDReadError = AMDError(4);
+constexpr mach_error_t kAMDWriteError = AMDError(5);
+constexpr mach_error_t kAMDTimeOutError = AMDError(12);
+constexpr mach_error_t kAMDCryptoError = AMDError(18);
+constexpr mach_error_t kAMDMissingKeyError = AMDError(20);
+constexpr mach_error_t kAMDGetProhibitedError = AMDError(22);
+constexpr mach_error_t kAMDRemoveProhibitedError = AMDError(24);
+constexpr mach_error_t kAMDImmutableValueError = AMDError(25);
+constexpr mach_error_t kAMDMissingHostIDError = AMDError(27);
+constexpr mach_error_t kAMDSessionActiveError = AMDError(29);
+constexpr mach_error_t kAMDMissingSessionIDError = AMDError(31);
+constexpr mach_error_t kAMDInvalidSessionIDError = AMDError(32);
+constexpr mach_error_t kAMDMissingServiceError = AMDError(33);
+constexpr mach_error_t kAMDInvalidActivationRecordError = AMDError(38);
+constexpr mach_error_t kAMDMissingActivationRecordError = AMDError(39);
+constexpr mach_error_t kAMDServiceLimitError = AMDError(91);
+constexpr mach_error_t kAMDInvalidPairRecordError = AMDError(92);
+constexpr mach_error_t kAMDServiceProhibitedError = AMDError(93);
+constexpr mach_error_t kAMDSavePairRecordFailedError = AMDError(104);
+constexpr mach_error_t kAMDEscrowLockedError = AMDError(129);
+constexpr mach_error_t kAMDPairingProhibitedError = AMDError(130);
+constexpr mach_error_t kAMDFMiPProtectedError = AMDError(153);
+constexpr mach_error_t kAMDMCProtected = AMDError(154);
+constexpr mach_error_t kAMDMCChallengeRequired = AMDError(155);
 
 // AFC open modes.
 enum : uint64_t {
