@@ -43,6 +43,16 @@ TEST_F(StockToolsTest, IdeviceIdListsUsbDevicesOnlyAndNetworkOnRequest) {
   EXPECT_EQ(network.out, udids[1] + "\n");
 }
 
+TEST_F(StockToolsTest, NetworkDevicesAreReachedOverTcpLikeWifiDevices) {
+  std::vector<std::string> udids = Serve({"network"});
+  ToolResult version = Run("ideviceinfo", {"-n", "-u", udids[0], "-k", "ProductVersion"});
+  EXPECT_EQ(version.out, "16.6\n") << version.err << vd_.ServerLog();
+  ToolResult battery = Run("idevicediagnostics", {"-n", "ioregentry", "IOPMPowerSource"});
+  EXPECT_NE(battery.out.find("<key>CycleCount</key>"), std::string::npos) << battery.err;
+  EXPECT_NE(vd_.ServerLog().find("is reachable over TCP at 127."), std::string::npos);
+  EXPECT_NE(Run("ideviceinfo", {"-u", udids[0], "-k", "ProductVersion"}).exit_code, 0);
+}
+
 TEST_F(StockToolsTest, IdeviceinfoReadsTheDefaultDomainOtherDomainsAndSingleKeys) {
   std::vector<std::string> udids = Serve({"demo"});
   ToolResult all = Run("ideviceinfo", {"-u", udids[0]});

@@ -18,16 +18,6 @@ uint64_t ProductIdOf(const VirtualDevice& device) {
   return device.StringValue("DeviceClass").value_or("") == "iPad" ? kIpadProductId : kIphoneProductId;
 }
 
-// The NetworkAddress of a Wi-Fi device: a BSD-style sockaddr_in (length, family, port, IPv4).
-std::string LoopbackSockaddr() {
-  std::string address(16, '\0');
-  address[0] = 16;
-  address[1] = 2;
-  address[4] = 127;
-  address[7] = 1;
-  return address;
-}
-
 // {"MessageType": type, "DeviceID": id}: the Detached and Paired events.
 PlistPtr DeviceEvent(const char* type, uint32_t device_id) {
   PlistPtr message = MakeDict();
@@ -48,7 +38,7 @@ PlistPtr DeviceProperties(const VirtualDevice& device) {
     SetUnsigned(node, "ProductID", ProductIdOf(device));
   } else {
     SetString(node, "ConnectionType", "Network");
-    SetData(node, "NetworkAddress", LoopbackSockaddr());
+    SetData(node, "NetworkAddress", NetworkAddressBytes(device.network_host()));
     SetString(node, "EscapedFullServiceName", device.udid() + "._apple-mobdev2._tcp.local.");
   }
   return properties;
@@ -97,6 +87,13 @@ int DeviceRegistry::Attach(DeviceProfile profile, std::string* error) {
     if (!pairings) pairings = std::make_shared<PairingStore>();
     uint32_t device_id = next_device_id_++;
     device = std::make_shared<VirtualDevice>(std::move(profile), device_id, pairings);
+    if (device->profile().connection == ConnectionKind::kNetwork) {
+      std::unique_ptr<NetworkEndpoint> endpoint = NetworkEndpoint::Open(device, error);
+      if (!endpoint) return 1;
+      NetworkEndpoint* raw = endpoint.get();
+      device->SetNetworkEndpoint(raw->host(), [raw](const std::string& service) { return raw->OpenServicePort(service); });
+      endpoints_[device_id] = std::move(endpoint);
+    }
     devices_[device_id] = device;
   }
   LogLine("attached %s as device %u (%s)", device->udid().c_str(), device->device_id(),
@@ -107,6 +104,7 @@ int DeviceRegistry::Attach(DeviceProfile profile, std::string* error) {
 
 bool DeviceRegistry::Detach(const std::string& udid) {
   std::shared_ptr<VirtualDevice> device;
+  std::unique_ptr<NetworkEndpoint> endpoint;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = devices_.begin(); it != devices_.end(); ++it) {
@@ -116,9 +114,16 @@ bool DeviceRegistry::Detach(const std::string& udid) {
         break;
       }
     }
+    if (device && endpoints_.count(device->device_id())) {
+      endpoint = std::move(endpoints_[device->device_id()]);
+      endpoints_.erase(device->device_id());
+    }
   }
   if (!device) return false;
+  device->MarkDetached();
   device->CutConnections();
+  device->ClearNetworkEndpoint();
+  endpoint.reset();
   LogLine("detached %s (device %u)", udid.c_str(), device->device_id());
   uint32_t device_id = device->device_id();
   Broadcast([device_id] { return DeviceEvent("Detached", device_id); });

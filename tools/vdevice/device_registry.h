@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "network_endpoint.h"
 #include "plist_util.h"
 #include "virtual_device.h"
 
@@ -34,7 +35,8 @@ class DeviceRegistry {
  public:
   DeviceRegistry();
 
-  // Adds a device for the profile. Returns 0, or 1 with *error (a UDID attached already).
+  // Adds a device for the profile (a network device also gets its TCP endpoint).
+  // Returns 0, or 1 with *error (a UDID attached already, no endpoint).
   int Attach(DeviceProfile profile, std::string* error);
   // Removes the device and cuts its connections; false when no such device is attached.
   bool Detach(const std::string& udid);
@@ -60,6 +62,7 @@ class DeviceRegistry {
 
   mutable std::mutex mutex_;
   std::map<uint32_t, std::shared_ptr<VirtualDevice>> devices_;
+  std::map<uint32_t, std::unique_ptr<NetworkEndpoint>> endpoints_;
   std::map<std::string, std::shared_ptr<PairingStore>> pairings_by_udid_;
   std::map<std::string, std::string> pair_records_;
   std::vector<std::weak_ptr<EventQueue>> listeners_;

@@ -223,11 +223,15 @@ PlistPtr LockdownSession::StartService(plist_t request) {
     return ErrorReply("StartService", refused->value);
   }
   if (device_.locked()) return ErrorReply("StartService", "PasswordProtected");
-  uint16_t port = device_.OpenServicePort(*service);
-  LogDetail("%s lockdown: %s started on port %u", device_.udid().c_str(), service->c_str(), port);
+  std::optional<uint16_t> port = device_.OpenServicePort(*service);
+  if (!port) {
+    LogLine("%s lockdown: no port could be opened for %s", device_.udid().c_str(), service->c_str());
+    return ErrorReply("StartService", "ServiceLimit");
+  }
+  LogDetail("%s lockdown: %s started on port %u", device_.udid().c_str(), service->c_str(), *port);
   PlistPtr reply = Reply("StartService");
   SetString(reply.get(), "Service", *service);
-  SetUnsigned(reply.get(), "Port", port);
+  SetUnsigned(reply.get(), "Port", *port);
   SetBool(reply.get(), "EnableServiceSSL", false);
   return reply;
 }

@@ -1,10 +1,10 @@
 #include "mux_server.h"
 
+#include "device_connection.h"
 #include "device_service.h"
 #include "log.h"
 #include "mux_protocol.h"
 #include "platform/kst_socket_io.h"
-#include "service_stream.h"
 
 namespace vdevice {
 
@@ -12,8 +12,6 @@ namespace {
 
 // How often an idle Listen connection checks for events, a closed peer and shutdown.
 constexpr int kListenPollMs = 100;
-// Large socket buffers let bulk AFC reads move in few system calls.
-constexpr int kServiceSocketBuffer = 4 << 20;
 
 }  // namespace
 
@@ -109,23 +107,7 @@ void MuxServer::Connect(kst::KstSocket& socket, uint32_t tag, plist_t request) {
     return;
   }
   if (!ReplyResult(socket, tag, kMuxOk)) return;
-  RunService(socket, *device, *service);
-}
-
-void MuxServer::RunService(kst::KstSocket& socket, VirtualDevice& device, const std::string& service_name) {
-  const ServiceFactory* factory = ServiceRegistry::Find(service_name);
-  std::unique_ptr<DeviceService> service = factory ? (*factory)(device) : nullptr;
-  if (!service) return;
-  socket.SetBufferSizes(kServiceSocketBuffer);
-  if (tcp_) socket.SetNoDelay(true);
-  device.TrackConnection(&socket);
-  // A detach between the lookup and the tracking above would leave this stream uncut.
-  if (registry_.FindById(device.device_id()).get() == &device) {
-    ServiceStream stream(socket, service_name, &device.faults(), &stopping_);
-    ServiceContext context{device, stream, stopping_};
-    service->Serve(context);
-  }
-  device.UntrackConnection(&socket);
+  ServeDeviceConnection(socket, *device, *service, stopping_, tcp_);
 }
 
 bool MuxServer::ReadPairRecord(const kst::KstSocket& socket, uint32_t tag, plist_t request) {

@@ -31,8 +31,6 @@ class MuxServer {
   bool DeletePairRecord(const kst::KstSocket& socket, uint32_t tag, plist_t request);
   bool ReadBuid(const kst::KstSocket& socket, uint32_t tag);
 
-  void RunService(kst::KstSocket& socket, VirtualDevice& device, const std::string& service);
-
   DeviceRegistry& registry_;
   const std::atomic<bool>& stopping_;
   const bool tcp_;

@@ -98,7 +98,31 @@ std::optional<std::string> VirtualDevice::StringValue(const std::string& key) co
   return DictString(domains_.at(kDefaultDomain).get(), key.c_str());
 }
 
-uint16_t VirtualDevice::OpenServicePort(const std::string& service) {
+void VirtualDevice::SetNetworkEndpoint(const std::string& host, NetworkPortOpener opener) {
+  std::lock_guard<std::mutex> network_lock(network_mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
+  network_host_ = host;
+  network_port_opener_ = std::move(opener);
+}
+
+void VirtualDevice::ClearNetworkEndpoint() {
+  std::lock_guard<std::mutex> network_lock(network_mutex_);
+  network_port_opener_ = nullptr;
+}
+
+std::string VirtualDevice::network_host() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return network_host_;
+}
+
+std::optional<uint16_t> VirtualDevice::OpenServicePort(const std::string& service) {
+  {
+    std::lock_guard<std::mutex> network_lock(network_mutex_);
+    if (network_port_opener_) {
+      uint16_t port = network_port_opener_(service);
+      return port == 0 ? std::nullopt : std::optional<uint16_t>(port);
+    }
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   if (service_ports_.size() >= kMaxPendingServicePorts) service_ports_.erase(service_ports_.begin());
   uint16_t port;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -59,10 +60,21 @@ class VirtualDevice {
   bool RemoveValue(const std::string& domain, const std::string& key);
   std::optional<std::string> StringValue(const std::string& key) const;
 
-  // Opens a one-shot port for a started service; the next Connect to it reaches the service.
-  uint16_t OpenServicePort(const std::string& service);
+  // Opens a one-shot port for a started service; the next connection to it reaches the service.
+  // Empty when no port could be opened.
+  std::optional<uint16_t> OpenServicePort(const std::string& service);
   // The service waiting on `port`, which is closed by this call.
   std::optional<std::string> ClaimServicePort(uint16_t port);
+
+  // A network device's services listen on TCP; this opens such a port (0 on failure).
+  using NetworkPortOpener = std::function<uint16_t(const std::string& service)>;
+  void SetNetworkEndpoint(const std::string& host, NetworkPortOpener opener);
+  void ClearNetworkEndpoint();
+  // The IPv4 address a network device is reached at ("" for USB devices).
+  std::string network_host() const;
+
+  bool attached() const { return attached_.load(); }
+  void MarkDetached() { attached_.store(false); }
 
   // Connections are tracked so that detaching the device cuts them, like pulling the cable.
   void TrackConnection(const kst::KstSocket* socket);
@@ -82,6 +94,12 @@ class VirtualDevice {
   std::map<uint16_t, std::string> service_ports_;
   uint16_t next_port_ = 49152;
   std::set<const kst::KstSocket*> connections_;
+  std::string network_host_;
+
+  // Held while a network port is opened, so that the endpoint cannot go away meanwhile.
+  std::mutex network_mutex_;
+  NetworkPortOpener network_port_opener_;
+  std::atomic<bool> attached_{true};
 };
 
 }  // namespace vdevice
