@@ -29,6 +29,8 @@ constexpr int kMobileExportSlotCount = 99;
 class CMobileExportFun {
  public:
   static CMobileExportFun& GetInstance();
+  // The program uses GetInstance(); separate instances exist for tests of the loading rules.
+  CMobileExportFun() = default;
 
   // True when every slot is resolved; at once when an earlier call succeeded.
   bool Init();
@@ -41,7 +43,6 @@ class CMobileExportFun {
   static std::string SearchPathVariable();
 
  private:
-  CMobileExportFun() = default;
   void ExtendSearchPath();
   bool ReadHostLibraryPath(std::string* path) const;
   bool FindMobileDevicePath(std::string* path) const;
