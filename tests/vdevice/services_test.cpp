@@ -48,7 +48,15 @@ TEST_F(ServicesTest, DiagnosticsRelayAnswersTheBatteryRegistryEntry) {
   diagnostics_relay_client_free(client);
 }
 
-// Talks to com.apple.atc as a host does: little-endian length, binary property lists.
+// An atc frame: 4-byte little-endian length, then the binary property list.
+std::string AtcFrame(plist_t message) {
+  std::string body = vdevice::ToBinary(message);
+  std::string prefix(4, '\0');
+  vdevice::StoreLittle(reinterpret_cast<uint8_t*>(prefix.data()), 4, body.size());
+  return prefix + body;
+}
+
+// Talks to com.apple.atc as a host does.
 class AtcPeer {
  public:
   bool Open(DeviceSession& session) { return connection_.Open(session, "com.apple.atc"); }
@@ -59,10 +67,7 @@ class AtcPeer {
     vdevice::SetBool(params.get(), "Enabled", true);
     vdevice::SetNode(message.get(), "Params", std::move(params));
     vdevice::SetUnsigned(message.get(), "Session", 0);
-    std::string body = vdevice::ToBinary(message.get());
-    std::string prefix(4, '\0');
-    vdevice::StoreLittle(reinterpret_cast<uint8_t*>(prefix.data()), 4, body.size());
-    return connection_.Send(prefix + body);
+    return connection_.Send(AtcFrame(message.get()));
   }
   // The next message; an empty pointer for the zero-length end frame; false when closed.
   bool Receive(PlistPtr* message) {
@@ -151,10 +156,7 @@ TEST_F(ServicesTest, AtcClosesWhenTheHostOpensWithTheWrongCommand) {
   ASSERT_TRUE(raw.Open(session, "com.apple.atc"));
   PlistPtr wrong = vdevice::MakeDict();
   vdevice::SetString(wrong.get(), "Command", "Hello");
-  std::string body = vdevice::ToBinary(wrong.get());
-  std::string prefix(4, '\0');
-  vdevice::StoreLittle(reinterpret_cast<uint8_t*>(prefix.data()), 4, body.size());
-  ASSERT_TRUE(raw.Send(prefix + body));
+  ASSERT_TRUE(raw.Send(AtcFrame(wrong.get())));
   std::string reply;
   EXPECT_FALSE(raw.Receive(4, &reply, 2000));
   EXPECT_NE(vd_.ServerLog().find("atc: expected PowerAssertion, got \"Hello\""), std::string::npos);

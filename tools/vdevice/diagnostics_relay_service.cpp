@@ -26,15 +26,8 @@ PlistPtr DiagnosticsReply(const char* section, PlistPtr content) {
 class DiagnosticsRelayService : public DeviceService {
  public:
   void Serve(ServiceContext& context) override {
-    for (;;) {
-      PlistPtr request;
-      std::string error;
-      FrameStatus status = ReadFramedPlist(context.stream, LengthOrder::kBig, &request, &error);
-      if (status == FrameStatus::kClosed) return;
-      if (status != FrameStatus::kMessage || plist_get_node_type(request.get()) != PLIST_DICT) {
-        LogLine("%s diagnostics_relay: bad request frame (%s); closing", context.device.udid().c_str(), error.c_str());
-        return;
-      }
+    PlistPtr request;
+    while (ReadRequestDictionary(context.stream, context.device.udid() + " diagnostics_relay", &request)) {
       std::string name = DictString(request.get(), "Request").value_or("");
       PlistPtr reply = Answer(context, name, request.get());
       if (!SendFramedPlist(context.stream, LengthOrder::kBig, reply.get(), PlistEncoding::kXml) || name == "Goodbye") {

@@ -1,7 +1,6 @@
 // lockdownd on port 62078: length-prefixed property lists, one reply per request.
 #include "device_service.h"
 #include "lockdown_session.h"
-#include "log.h"
 #include "plist_framing.h"
 
 namespace vdevice {
@@ -12,16 +11,8 @@ class LockdownService : public DeviceService {
  public:
   void Serve(ServiceContext& context) override {
     LockdownSession session(context.device);
-    for (;;) {
-      PlistPtr request;
-      std::string error;
-      FrameStatus status = ReadFramedPlist(context.stream, LengthOrder::kBig, &request, &error);
-      if (status == FrameStatus::kClosed) return;
-      if (status != FrameStatus::kMessage || plist_get_node_type(request.get()) != PLIST_DICT) {
-        LogLine("%s lockdown: bad request frame (%s); closing", context.device.udid().c_str(),
-                error.empty() ? "not a dictionary" : error.c_str());
-        return;
-      }
+    PlistPtr request;
+    while (ReadRequestDictionary(context.stream, context.device.udid() + " lockdown", &request)) {
       bool close = false;
       PlistPtr reply = Answer(context, session, request.get(), &close);
       if (!SendFramedPlist(context.stream, LengthOrder::kBig, reply.get(), PlistEncoding::kXml) || close) return;

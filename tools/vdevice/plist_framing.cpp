@@ -1,6 +1,7 @@
 #include "plist_framing.h"
 
 #include "byte_order.h"
+#include "log.h"
 
 namespace vdevice {
 
@@ -34,6 +35,16 @@ FrameStatus ReadFramedPlist(ServiceStream& stream, LengthOrder order, PlistPtr* 
     return FrameStatus::kMalformed;
   }
   return FrameStatus::kMessage;
+}
+
+bool ReadRequestDictionary(ServiceStream& stream, const std::string& who, PlistPtr* request) {
+  std::string error;
+  FrameStatus status = ReadFramedPlist(stream, LengthOrder::kBig, request, &error);
+  if (status == FrameStatus::kClosed) return false;
+  if (status == FrameStatus::kMessage && plist_get_node_type(request->get()) == PLIST_DICT) return true;
+  LogLine("%s: bad request frame (%s); closing", who.c_str(),
+          status == FrameStatus::kEmpty ? "empty" : error.empty() ? "not a dictionary" : error.c_str());
+  return false;
 }
 
 bool SendFramedPlist(ServiceStream& stream, LengthOrder order, plist_t message, PlistEncoding encoding) {
