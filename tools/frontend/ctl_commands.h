@@ -10,6 +10,9 @@ namespace ctl {
 
 int SendCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int SessionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int DevicesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+// One readable line for a device event (commands 9, 11, 1, 12, 8).
+std::string DescribeDeviceEvent(const frontend::Message& message);
 
 // Sends a command and waits for its final reply; prints every message unless `collected` is given.
 // Returns kExitOk when the final status is 1.

@@ -26,6 +26,11 @@ Commands:
         and prints every message from Tandrel, unsolicited ones included, until stdin closes
         and the commands sent have their final replies (at most N ms, default 5000).
 
+  devices [--count N] [--json]
+        Prints device events as they happen: monitoring started (9), arrival (11), ready (1),
+        error (12), departure (8); until interrupted or N events (not counting 9) arrived.
+        Devices are found through usbmuxd (USBMUXD_SOCKET_ADDRESS, else the system socket).
+
 Options (before or after COMMAND):
   --tandrel PATH        the Tandrel program
   --brand TEXT          names Tandrel's log folder (default Tandrel)
@@ -64,6 +69,7 @@ int main(int argc, char** argv) {
   args.erase(args.begin());
   if (command == "send") return ctl::SendCommand(options, args);
   if (command == "session") return ctl::SessionCommand(options, args);
+  if (command == "devices") return ctl::DevicesCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }
