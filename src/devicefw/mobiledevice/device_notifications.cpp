@@ -26,6 +26,9 @@ struct am_device_notification {
 namespace devicefw::md {
 namespace {
 
+// Subscriptions that still receive usbmuxd events.
+std::atomic<int> active_subscriptions{0};
+
 struct PendingNotification {
   AMDeviceNotificationRef subscription;
   AMDeviceRef device;
@@ -112,6 +115,7 @@ mach_error_t AMDeviceNotificationSubscribe(am_device_notification_callback callb
     created->callback = callback;
     created->cookie = cookie;
     if (usbmuxd_events_subscribe(&created->context, devicefw::md::OnMuxEvent, created.get()) != 0) return kAMDMuxError;
+    ++devicefw::md::active_subscriptions;
     *subscription = created.release();
     return kAMDSuccess;
   });
@@ -121,6 +125,7 @@ mach_error_t AMDeviceNotificationUnsubscribe(AMDeviceNotificationRef subscriptio
   if (subscription == nullptr) return kAMDInvalidArgumentError;
   if (!subscription->active.exchange(false)) return kAMDSuccess;
   usbmuxd_events_unsubscribe(subscription->context);
+  if (--devicefw::md::active_subscriptions == 0) devicefw::md::DetachAllDevices();
   return kAMDSuccess;
 }
 

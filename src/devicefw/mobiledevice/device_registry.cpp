@@ -51,6 +51,16 @@ void DetachDevice(uint32_t mux_handle) {
   // `departed` is released here, outside every lock; calls still running keep it alive.
 }
 
+void DetachAllDevices() {
+  std::vector<uint32_t> handles;
+  {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    for (const auto& [mux_handle, device] : registry.attached) handles.push_back(mux_handle);
+  }
+  for (uint32_t mux_handle : handles) DetachDevice(mux_handle);
+}
+
 bool IsKnownDevice(AMDeviceRef device) {
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);

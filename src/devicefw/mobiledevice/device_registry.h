@@ -32,6 +32,9 @@ namespace devicefw::md {
 AMDeviceRef DeviceForAttachment(const DeviceAttachment& attachment);
 // Marks the attachment as gone: later calls on its handle fail. Repeated calls do nothing.
 void DetachDevice(uint32_t mux_handle);
+// Marks every attachment as gone (nobody is told of departures any more once the last
+// subscription ends, so their state cannot be trusted).
+void DetachAllDevices();
 // True for a handle this library made (guards against stray pointers from the host).
 bool IsKnownDevice(AMDeviceRef device);
 

@@ -1,5 +1,7 @@
 #include "mobiledevice/service_channel.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 
@@ -23,6 +25,25 @@ ChannelTable& Channels() {
   return *table;
 }
 
+// Sockets may come non-blocking (libimobiledevice leaves them so); a call that would block waits
+// for the socket instead of failing.
+bool WaitUntilReady(int socket, short events) {
+  pollfd entry{socket, events, 0};
+  for (;;) {
+    const int ready = poll(&entry, 1, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0 && (entry.revents & (events | POLLHUP | POLLERR)) != 0;
+  }
+}
+
+bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+// Plain service sockets are read in large blocking pieces.
+void MakeBlocking(int socket) {
+  const int flags = fcntl(socket, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 int SocketOf(idevice_connection_t connection) {
   int socket = -1;
   return idevice_connection_get_fd(connection, &socket) == IDEVICE_E_SUCCESS ? socket : -1;
@@ -31,7 +52,9 @@ int SocketOf(idevice_connection_t connection) {
 }  // namespace
 
 ServiceChannel::ServiceChannel(ConnectionHandle connection, bool ssl)
-    : connection_(std::move(connection)), socket_(SocketOf(connection_.get())), ssl_(ssl) {}
+    : connection_(std::move(connection)), socket_(SocketOf(connection_.get())), ssl_(ssl) {
+  if (!ssl_ && socket_ >= 0) MakeBlocking(socket_);
+}
 
 std::shared_ptr<ServiceChannel> ServiceChannel::ForSocket(int socket) {
   return std::shared_ptr<ServiceChannel>(new ServiceChannel(socket));
@@ -68,6 +91,7 @@ bool ServiceChannel::SendOverSocket(const void* head, size_t head_length, const 
     message.msg_iovlen = 2 - first;
     const ssize_t sent = sendmsg(socket_, &message, MSG_NOSIGNAL);
     if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && WouldBlock() && WaitUntilReady(socket_, POLLOUT)) continue;
     if (sent <= 0) return false;
     // Advance over what went out, possibly across both parts.
     auto remaining = static_cast<size_t>(sent);
@@ -86,6 +110,7 @@ long ServiceChannel::ReceiveOverSocket(void* buffer, size_t capacity, bool wait_
   for (;;) {
     const ssize_t got = recv(socket_, buffer, capacity, wait_all ? MSG_WAITALL : 0);
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && WouldBlock() && WaitUntilReady(socket_, POLLIN)) continue;
     return got < 0 ? -1 : static_cast<long>(got);
   }
 }
