@@ -1,5 +1,6 @@
 #include "corefoundation/plist_input_guard.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -85,6 +86,7 @@ class BinaryPlistGraph {
 // Depth-first walk with an explicit stack; each object is summarised once (depth and expanded
 // node count), so shared references cost nothing extra to check.
 bool IsBinaryGraphWithinLimits(const BinaryPlistGraph& graph) {
+  const uint64_t max_nodes = MaxExpandedNodes(graph.object_count());
   enum class Mark : uint8_t { kUnseen, kOnPath, kDone };
   struct Frame {
     uint64_t object;
@@ -119,7 +121,7 @@ bool IsBinaryGraphWithinLimits(const BinaryPlistGraph& graph) {
       Frame& parent = path.back();
       parent.depth = std::max(parent.depth, finished.depth + 1);
       parent.nodes += finished.nodes;
-      if (parent.depth > kMaxPlistNesting || parent.nodes > kMaxPlistExpandedNodes) return false;
+      if (parent.depth > kMaxPlistNesting || parent.nodes > max_nodes) return false;
       continue;
     }
     const uint64_t child = graph.Reference(frame.references, frame.next_child);
@@ -131,7 +133,7 @@ bool IsBinaryGraphWithinLimits(const BinaryPlistGraph& graph) {
         ++frame.next_child;
         frame.depth = std::max<uint64_t>(frame.depth, depth_of[child] + uint64_t{1});
         frame.nodes += nodes_of[child];
-        if (frame.depth > kMaxPlistNesting || frame.nodes > kMaxPlistExpandedNodes) return false;
+        if (frame.depth > kMaxPlistNesting || frame.nodes > max_nodes) return false;
         break;
       case Mark::kUnseen:
         ++frame.next_child;
@@ -168,6 +170,13 @@ bool IsXmlNestingWithinLimits(std::string_view text) {
 }
 
 }  // namespace
+
+uint64_t MaxExpandedNodes(uint64_t object_count) {
+  constexpr uint64_t kFloor = uint64_t{1} << 20;
+  constexpr uint64_t kCeiling = uint64_t{8} << 20;
+  const uint64_t proportional = object_count > kCeiling / 64 ? kCeiling : object_count * 64;
+  return std::min(kCeiling, std::max(kFloor, proportional));
+}
 
 bool IsPlistInputWithinLimits(const uint8_t* bytes, size_t length) {
   if (bytes == nullptr || length == 0 || length > UINT32_MAX) return false;

@@ -11,8 +11,9 @@ namespace devicefw::cf {
 
 // Deeper containers are refused in both directions of the conversion.
 inline constexpr size_t kMaxPlistNesting = 512;
-// The most nodes a binary property list may expand to once shared references are copied.
-inline constexpr uint64_t kMaxPlistExpandedNodes = uint64_t{16} << 20;
+// How many nodes a binary property list may expand to once shared references are copied: 64 per
+// stored object (shared dictionary keys expand legitimately), at least 1 Mi, never above 8 Mi.
+uint64_t MaxExpandedNodes(uint64_t object_count);
 
 // True when the bytes may be handed to libplist: a binary property list whose object graph is
 // well formed, acyclic, shallow enough and not too large once expanded, or any other text (XML)
