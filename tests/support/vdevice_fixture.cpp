@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -54,7 +55,10 @@ VdeviceFixture::VdeviceFixture() : folder_(FreshFolder()) {
 }
 
 VdeviceFixture::~VdeviceFixture() {
-  Stop();
+  // A server that does not stop cleanly (a leak or undefined behaviour reported by a sanitizer
+  // build, a hang) shows its log in the test's output before the folder goes away.
+  int code = Stop();
+  if (code > 0) std::fprintf(stderr, "vdevice serve exited with %d; its log:\n%s\n", code, ServerLog().c_str());
   kst::RemoveTree(folder_);
 }
 

@@ -50,7 +50,8 @@ class VdeviceFixture {
 
   // Starts the server with these profiles on a fresh UNIX socket and waits until it answers.
   bool Start(const std::vector<std::string>& profiles, int timeout_ms = 15000);
-  // Stops it (SIGTERM, SIGKILL after a grace period). Returns its exit code, or -1 if not running.
+  // Stops it (SIGTERM, SIGKILL after a grace period). Returns its exit code (0 after a clean
+  // stop), or -1 if it was not running.
   int Stop();
   bool running() const { return pid_ > 0; }
   // "UNIX:/.../mux.sock": the value for USBMUXD_SOCKET_ADDRESS.

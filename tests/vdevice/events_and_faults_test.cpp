@@ -87,12 +87,15 @@ TEST_F(EventsAndFaultsTest, DetachCutsOpenConnections) {
 TEST_F(EventsAndFaultsTest, DropClosesTheNextConnectionAfterTheGivenBytes) {
   DeviceSession session;
   ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
-  ASSERT_TRUE(vd_.Fault(udid_, "com.apple.afc", {"drop", "100"}));
+  // 48 bytes is exactly the reply to the file open, so the connection ends before the read's
+  // reply. (libimobiledevice 1.3.0's afc_file_read over-reads its buffer when a data reply is
+  // cut in the middle, so this test cuts between packets.)
+  ASSERT_TRUE(vd_.Fault(udid_, "com.apple.afc", {"drop", "48"}));
   AfcSession afc;
   ASSERT_EQ(afc.Open(session), 0);
   std::string photo;
   EXPECT_NE(afc.ReadFile("/DCIM/100APPLE/IMG_0001.JPG", &photo), AFC_E_SUCCESS);
-  EXPECT_NE(vd_.ServerLog().find("com.apple.afc connection dropped after 100 bytes"), std::string::npos);
+  EXPECT_NE(vd_.ServerLog().find("com.apple.afc connection dropped after 48 bytes"), std::string::npos);
   AfcSession healthy;
   ASSERT_EQ(healthy.Open(session), 0);
   EXPECT_EQ(healthy.ReadFile("/DCIM/100APPLE/IMG_0001.JPG", &photo), AFC_E_SUCCESS);
