@@ -24,6 +24,9 @@ class ServicesTest : public ::testing::Test {
     return profile;
   }
 
+  // Opens a session and com.apple.atc, and sends the host's opening PowerAssertion.
+  void StartAtcConversation(DeviceSession* session, class AtcPeer* atc);
+
   VdeviceFixture vd_;
   std::string udid_;
 };
@@ -86,13 +89,17 @@ class AtcPeer {
   ServiceConnection connection_;
 };
 
+void ServicesTest::StartAtcConversation(DeviceSession* session, AtcPeer* atc) {
+  ASSERT_EQ(session->Open(udid_), LOCKDOWN_E_SUCCESS);
+  ASSERT_TRUE(atc->Open(*session));
+  ASSERT_TRUE(atc->SendPowerAssertion());
+}
+
 TEST_F(ServicesTest, AtcReportsAssetMetricsAfterThePowerAssertion) {
   ServeKind("demo");
   DeviceSession session;
-  ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
   AtcPeer atc;
-  ASSERT_TRUE(atc.Open(session));
-  ASSERT_TRUE(atc.SendPowerAssertion());
+  ASSERT_NO_FATAL_FAILURE(StartAtcConversation(&session, &atc));
   PlistPtr metrics;
   ASSERT_TRUE(atc.Receive(&metrics));
   ASSERT_TRUE(metrics);
@@ -123,10 +130,8 @@ TEST_F(ServicesTest, AtcScriptVariantsArePlayedAsWritten) {
     }));
   });
   DeviceSession session;
-  ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
   AtcPeer atc;
-  ASSERT_TRUE(atc.Open(session));
-  ASSERT_TRUE(atc.SendPowerAssertion());
+  ASSERT_NO_FATAL_FAILURE(StartAtcConversation(&session, &atc));
   PlistPtr first, second, third;
   ASSERT_TRUE(atc.Receive(&first));
   EXPECT_EQ(vdevice::DictString(first.get(), "Command"), "Ping");
@@ -139,10 +144,8 @@ TEST_F(ServicesTest, AtcErrorFaultReplacesTheNextMessage) {
   ServeKind("demo");
   ASSERT_TRUE(vd_.Fault(udid_, "com.apple.atc", {"error", "IdleExit"}));
   DeviceSession session;
-  ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
   AtcPeer atc;
-  ASSERT_TRUE(atc.Open(session));
-  ASSERT_TRUE(atc.SendPowerAssertion());
+  ASSERT_NO_FATAL_FAILURE(StartAtcConversation(&session, &atc));
   PlistPtr message;
   ASSERT_TRUE(atc.Receive(&message));
   EXPECT_EQ(vdevice::DictString(message.get(), "Command"), "IdleExit");

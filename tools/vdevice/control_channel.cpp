@@ -45,13 +45,17 @@ std::string EncodeControlRequest(const std::vector<std::string>& args) {
 bool DecodeControlRequest(const std::string& line, std::vector<std::string>* args, std::string* error) {
   rapidjson::Document document;
   document.Parse(line.c_str(), line.size());
-  auto list = document.IsObject() ? document.FindMember("args") : document.MemberEnd();
-  if (document.HasParseError() || !document.IsObject() || list == document.MemberEnd() || !list->value.IsArray()) {
+  const rapidjson::Value* list = nullptr;
+  if (!document.HasParseError() && document.IsObject()) {
+    auto member = document.FindMember("args");
+    if (member != document.MemberEnd() && member->value.IsArray()) list = &member->value;
+  }
+  if (!list) {
     *error = "a request is one line of JSON: {\"args\": [\"COMMAND\", ...]}";
     return false;
   }
   args->clear();
-  for (const auto& arg : list->value.GetArray()) {
+  for (const auto& arg : list->GetArray()) {
     if (!arg.IsString()) {
       *error = "every argument must be a string";
       return false;

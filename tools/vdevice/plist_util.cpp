@@ -11,6 +11,13 @@ bool LooksBinary(const char* data, size_t length) {
   return length >= 8 && std::memcmp(data, "bplist00", 8) == 0;
 }
 
+// Copies a buffer libplist allocated with malloc and frees it.
+std::string TakeBuffer(char* bytes, size_t length) {
+  std::string result(bytes ? bytes : "", bytes ? length : 0);
+  std::free(bytes);
+  return result;
+}
+
 }  // namespace
 
 PlistPtr ParsePlist(const char* data, size_t length) {
@@ -28,18 +35,14 @@ std::string ToXml(plist_t node) {
   char* text = nullptr;
   uint32_t length = 0;
   plist_to_xml(node, &text, &length);
-  std::string result(text ? text : "", text ? length : 0);
-  std::free(text);
-  return result;
+  return TakeBuffer(text, length);
 }
 
 std::string ToBinary(plist_t node) {
   char* bytes = nullptr;
   uint32_t length = 0;
   plist_to_bin(node, &bytes, &length);
-  std::string result(bytes ? bytes : "", bytes ? length : 0);
-  std::free(bytes);
-  return result;
+  return TakeBuffer(bytes, length);
 }
 
 plist_t DictItem(plist_t dict, const char* key, plist_type type) {
@@ -80,9 +83,7 @@ std::optional<std::string> DictData(plist_t dict, const char* key) {
   char* bytes = nullptr;
   uint64_t length = 0;
   plist_get_data_val(item, &bytes, &length);
-  std::string result(bytes ? bytes : "", bytes ? length : 0);
-  std::free(bytes);
-  return result;
+  return TakeBuffer(bytes, static_cast<size_t>(length));
 }
 
 void SetNode(plist_t dict, const char* key, PlistPtr value) {
