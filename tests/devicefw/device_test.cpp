@@ -29,17 +29,20 @@ struct Notification {
   std::thread::id thread;
 };
 
-// Subscribes, runs CFRunLoopRun on its own thread, and records every notification.
+// Subscribes, records every notification and (unless another log already does) runs
+// CFRunLoopRun on its own thread.
 class NotificationLog {
  public:
-  NotificationLog() {
-    loop_ = std::thread([] { Fw().CFRunLoopRun(); });
+  explicit NotificationLog(bool run_loop = true) {
+    if (run_loop) StartLoop();
     EXPECT_EQ(Fw().AMDeviceNotificationSubscribe(&NotificationLog::Callback, 0, 0, this, &subscription_), kAMDSuccess);
   }
   ~NotificationLog() {
     Fw().AMDeviceNotificationUnsubscribe(subscription_);
-    Fw().KorRunLoopStop();
-    loop_.join();
+    if (loop_.joinable()) {
+      Fw().KorRunLoopStop();
+      loop_.join();
+    }
   }
   std::thread::id loop_thread() const { return loop_.get_id(); }
 
@@ -64,6 +67,21 @@ class NotificationLog {
   }
 
  private:
+  // Returns once the loop runs, so that a later stop cannot come before it.
+  void StartLoop() {
+    loop_ = std::thread([] { Fw().CFRunLoopRun(); });
+    Fw().KorRunLoopPost(
+        [](void* context) {
+          auto* log = static_cast<NotificationLog*>(context);
+          std::lock_guard lock(log->mutex_);
+          log->loop_running_ = true;
+          log->changed_.notify_all();
+        },
+        this);
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return loop_running_; });
+  }
+
   static void Callback(am_device_notification_callback_info* info, void* cookie) {
     auto* log = static_cast<NotificationLog*>(cookie);
     std::lock_guard lock(log->mutex_);
@@ -76,6 +94,7 @@ class NotificationLog {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Notification> seen_;
+  bool loop_running_ = false;
 };
 
 class DeviceTest : public ::testing::Test {
@@ -156,7 +175,7 @@ TEST_F(DeviceTest, ArrivalAndDepartureComeOnTheRunLoopThreadWithOneHandlePerAtta
 TEST_F(DeviceTest, DevicePresentBeforeASecondSubscriptionIsAnnouncedWithTheSameHandle) {
   AMDeviceRef device = StartWith("demo");
   ASSERT_NE(device, nullptr) << vd_.ServerLog();
-  NotificationLog second;
+  NotificationLog second(/*run_loop=*/false);
   std::optional<Notification> arrival = second.WaitFor(ADNCI_MSG_CONNECTED);
   ASSERT_TRUE(arrival);
   EXPECT_EQ(arrival->device, device);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 #include "common/guarded_call.h"
 #include "devicefw/devicefw_exports.h"
@@ -28,6 +29,14 @@ namespace {
 
 // Subscriptions that still receive usbmuxd events.
 std::atomic<int> active_subscriptions{0};
+
+// Every subscription ever made, kept for the life of the process (see AMDeviceNotificationSubscribe).
+void KeepSubscription(AMDeviceNotificationRef subscription) {
+  static std::mutex mutex;
+  static auto* kept = new std::vector<AMDeviceNotificationRef>;
+  std::lock_guard lock(mutex);
+  kept->push_back(subscription);
+}
 
 struct PendingNotification {
   AMDeviceNotificationRef subscription;
@@ -116,6 +125,7 @@ mach_error_t AMDeviceNotificationSubscribe(am_device_notification_callback callb
     created->cookie = cookie;
     if (usbmuxd_events_subscribe(&created->context, devicefw::md::OnMuxEvent, created.get()) != 0) return kAMDMuxError;
     ++devicefw::md::active_subscriptions;
+    devicefw::md::KeepSubscription(created.get());
     *subscription = created.release();
     return kAMDSuccess;
   });
