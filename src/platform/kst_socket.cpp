@@ -46,6 +46,21 @@ KstSocket NewSocket(int domain, int* error) {
   return KstSocket(fd);
 }
 
+// An interrupted connect goes on in the background: wait for it and read its outcome.
+bool ConnectRetryingInterrupts(const KstSocket& socket, const sockaddr* address, socklen_t size) {
+  if (::connect(socket.Get(), address, size) == 0) return true;
+  if (errno != EINTR) return false;
+  pollfd entry{socket.Get(), POLLOUT, 0};
+  while (::poll(&entry, 1, -1) < 0) {
+    if (errno != EINTR) return false;
+  }
+  int error = 0;
+  socklen_t length = sizeof(error);
+  if (::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+  errno = error;
+  return error == 0;
+}
+
 }  // namespace
 
 KstSocket& KstSocket::operator=(KstSocket&& other) noexcept {
@@ -198,11 +213,7 @@ KstSocket TcpConnectLoopback(uint16_t port, int* error) {
   KstSocket socket = NewSocket(AF_INET, error);
   if (!socket.Valid()) return socket;
   sockaddr_in address = LoopbackAddress(port);
-  int rc;
-  do {
-    rc = ::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
+  if (!ConnectRetryingInterrupts(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address))) {
     SetError(error, errno);
     return KstSocket();
   }
@@ -260,7 +271,7 @@ KstSocket UnixConnect(const std::string& path, int* error) {
   }
   KstSocket socket = NewSocket(AF_UNIX, error);
   if (!socket.Valid()) return socket;
-  if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  if (!ConnectRetryingInterrupts(socket, reinterpret_cast<sockaddr*>(&address), sizeof(address))) {
     SetError(error, errno);
     return KstSocket();
   }
@@ -330,7 +341,7 @@ KstSocket ConnectStreamAddress(const StreamAddress& address, int* error) {
   }
   KstSocket socket = NewSocket(AF_INET, error);
   if (!socket.Valid()) return socket;
-  if (::connect(socket.Get(), reinterpret_cast<sockaddr*>(&target), sizeof(target)) != 0) {
+  if (!ConnectRetryingInterrupts(socket, reinterpret_cast<sockaddr*>(&target), sizeof(target))) {
     SetError(error, errno);
     return KstSocket();
   }

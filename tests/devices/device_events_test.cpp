@@ -28,6 +28,16 @@ class DeviceEventsTest : public ::testing::Test {
   std::optional<frontend::Message> Wait(uint32_t command, std::chrono::milliseconds timeout = 20s) {
     return tandrel->Link().WaitFor(command, timeout);
   }
+  // The next device error report with `code`; reports with other codes (a first pairing) are skipped.
+  std::optional<frontend::Message> WaitError(int code, std::chrono::milliseconds timeout = 30s) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      auto error = Wait(12, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+      if (!error) break;
+      if (Info(*error)["error_code"].GetInt() == code) return error;
+    }
+    return std::nullopt;
+  }
   static rapidjson::Document Info(const frontend::Message& message) {
     rapidjson::Document info;
     info.Parse(message.info ? message.info->c_str() : "null");
@@ -88,9 +98,8 @@ TEST_F(DeviceEventsTest, UntrustedDeviceIsAskedToPairOnceAndReportedWith25UntilT
 
 TEST_F(DeviceEventsTest, OldIphoneIsRefusedButAnIpadOnTheSameVersionIsNot) {
   Serve({"iphone-ios4", "ipad-ios4"});
-  auto refused = Wait(12, 30s);
+  auto refused = WaitError(3);
   ASSERT_TRUE(refused);
-  EXPECT_EQ(Info(*refused)["error_code"].GetInt(), 3);
   EXPECT_EQ(refused->uuid, vdevice_test::VdeviceFixture::ProfileUdid(vd.folder() + "/iphone-ios4"));
   auto ready = Wait(1, 30s);
   ASSERT_TRUE(ready) << vd.ServerLog();
@@ -98,11 +107,19 @@ TEST_F(DeviceEventsTest, OldIphoneIsRefusedButAnIpadOnTheSameVersionIsNot) {
   EXPECT_NE(ready->info->find("\"Type\":\"iPad\""), std::string::npos);
 }
 
-TEST_F(DeviceEventsTest, LockedDeviceIsReportedWith48) {
-  Serve({"locked"});
-  auto error = Wait(12, 30s);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(Info(*error)["error_code"].GetInt(), 48);
+TEST_F(DeviceEventsTest, PairedDeviceThatComesBackLockedIsReportedWith48) {
+  // A locked phone refuses pairing too, so it is paired first, then locked and plugged in again.
+  Serve({"demo"});
+  std::string profile = vd.folder() + "/demo";
+  std::string udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
+  ASSERT_TRUE(Wait(1, 30s));
+  ASSERT_TRUE(vd.Detach(udid));
+  ASSERT_TRUE(Wait(8));
+  ASSERT_TRUE(vdevice_test::VdeviceFixture::EditDeviceJson(
+      profile, [](rapidjson::Document& json) { json["locked"].SetBool(true); }));
+  ASSERT_TRUE(vd.Attach(profile));
+  auto error = WaitError(48);
+  ASSERT_TRUE(error) << vd.ServerLog();
 }
 
 TEST_F(DeviceEventsTest, NetworkDeviceProducesNothing) {

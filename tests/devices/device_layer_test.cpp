@@ -53,8 +53,10 @@ struct SharedDevice {
     kst::SetEnv("TANDREL_REGISTRY", std::string(TANDREL_LIB_DIR) + "/../etc/tandrel/registry.json");
     QrTaskPool::Get().Activate(4);
     KorDeviceMonitor::Get().RegisterObserver(&observer);
-    std::lock_guard<std::mutex> lock(KorDeviceMonitor::Get().Lock());
-    if (KorDeviceMonitor::Get().StartMonitoring() != 0) return;
+    {
+      std::lock_guard<std::mutex> lock(KorDeviceMonitor::Get().Lock());
+      if (KorDeviceMonitor::Get().StartMonitoring() != 0) return;
+    }
     device = observer.WaitReady(30s);
   }
 };
