@@ -18,26 +18,6 @@ struct FileCloser {
 };
 using LocalFile = std::unique_ptr<std::FILE, FileCloser>;
 
-// Closes an open device file when it goes out of scope.
-class AfcFile {
- public:
-  AfcFile(AFCConnectionRef afc, const std::string& path, uint64_t mode) : afc_(afc) {
-    open_ = MobileApi().AFCFileRefOpen(afc, path.c_str(), mode, &ref_) == kAFCSuccess;
-  }
-  ~AfcFile() {
-    if (open_) MobileApi().AFCFileRefClose(afc_, ref_);
-  }
-  AfcFile(const AfcFile&) = delete;
-  AfcFile& operator=(const AfcFile&) = delete;
-  bool Open() const { return open_; }
-  AFCFileRef Ref() const { return ref_; }
-
- private:
-  AFCConnectionRef afc_;
-  AFCFileRef ref_ = 0;
-  bool open_ = false;
-};
-
 int64_t Decimal(const char* text) { return text ? std::strtoll(text, nullptr, 10) : 0; }
 
 void ApplyInfoKey(const std::string& key, const char* value, KorAfcFileInfo* info) {
@@ -56,20 +36,61 @@ template <typename Prepare, typename Sink>
 bool CopyOut(AFCConnectionRef afc, const std::string& device_path, Prepare prepare, Sink sink) {
   KorAfcFileInfo info;
   if (!KorAfcStat(afc, device_path, &info)) return false;
-  AfcFile file(afc, device_path, kKorAfcModeRead);
-  if (!file.Open() || !prepare()) return false;
+  KorAfcFile file(afc, device_path, kKorAfcModeRead);
+  if (!file.IsOpen() || !prepare()) return false;
   std::vector<uint8_t>& buffer = KorTransferBuffer();
   int64_t total = 0;
   while (total < info.size) {
-    uint32_t length = static_cast<uint32_t>(buffer.size());
-    if (MobileApi().AFCFileRefRead(afc, file.Ref(), buffer.data(), &length) != kAFCSuccess || length == 0) break;
-    if (!sink(buffer.data(), length)) return false;
+    int64_t length = file.Read(buffer.data(), static_cast<uint32_t>(buffer.size()));
+    if (length <= 0) break;
+    if (!sink(buffer.data(), static_cast<uint32_t>(length))) return false;
     total += length;
   }
   return true;
 }
 
 }  // namespace
+
+bool KorAfcFile::Open(AFCConnectionRef afc, const std::string& path, uint64_t mode) {
+  Close();
+  afc_ = afc;
+  open_ = afc && MobileApi().AFCFileRefOpen(afc, path.c_str(), mode, &ref_) == kAFCSuccess;
+  return open_;
+}
+
+void KorAfcFile::Close() {
+  if (open_) MobileApi().AFCFileRefClose(afc_, ref_);
+  open_ = false;
+}
+
+int64_t KorAfcFile::Read(void* buffer, uint32_t length) {
+  uint32_t count = length;
+  if (!open_ || MobileApi().AFCFileRefRead(afc_, ref_, buffer, &count) != kAFCSuccess) return -1;
+  return count;
+}
+
+int64_t KorAfcFile::ReadFully(void* buffer, uint32_t length) {
+  uint32_t total = 0;
+  while (total < length) {
+    int64_t got = Read(static_cast<uint8_t*>(buffer) + total, length - total);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    total += static_cast<uint32_t>(got);
+  }
+  return total;
+}
+
+bool KorAfcFile::Write(const void* data, uint32_t length) {
+  return open_ && MobileApi().AFCFileRefWrite(afc_, ref_, data, length) == kAFCSuccess;
+}
+
+bool KorAfcFile::Seek(uint64_t offset) {
+  return open_ && MobileApi().AFCFileRefSeek(afc_, ref_, static_cast<int64_t>(offset), kAFCSeekSet) == kAFCSuccess;
+}
+
+bool KorAfcFile::SetSize(uint64_t size) {
+  return open_ && MobileApi().AFCFileRefSetFileSize(afc_, ref_, size) == kAFCSuccess;
+}
 
 std::vector<uint8_t>& KorTransferBuffer() {
   thread_local std::vector<uint8_t> buffer(kKorTransferBufferSize);
@@ -98,6 +119,12 @@ bool KorAfcMakeDirectory(AFCConnectionRef afc, const std::string& path) {
 
 bool KorAfcRemovePath(AFCConnectionRef afc, const std::string& path) {
   return MobileApi().AFCRemovePath(afc, path.c_str()) == kAFCSuccess;
+}
+
+std::string KorAfcLastComponent(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return path;
+  return std::string(path, slash + 1);
 }
 
 std::string KorAfcChildPath(const std::string& directory, const std::string& name) {
@@ -139,13 +166,13 @@ bool KorAfcRemoveTree(AFCConnectionRef afc, const std::string& path, bool remove
 bool KorAfcUpload(AFCConnectionRef afc, const std::string& local_path, const std::string& device_path) {
   LocalFile local(std::fopen(local_path.c_str(), "rb"));
   if (!local) return false;
-  AfcFile file(afc, device_path, kKorAfcModeWrite);
-  if (!file.Open()) return false;
+  KorAfcFile file(afc, device_path, kKorAfcModeWrite);
+  if (!file.IsOpen()) return false;
   std::vector<uint8_t>& buffer = KorTransferBuffer();
   for (;;) {
     size_t read = std::fread(buffer.data(), 1, buffer.size(), local.get());
     if (read == 0) break;
-    MobileApi().AFCFileRefWrite(afc, file.Ref(), buffer.data(), static_cast<uint32_t>(read));
+    file.Write(buffer.data(), static_cast<uint32_t>(read));
     if (read < buffer.size()) break;
   }
   return true;
@@ -179,7 +206,7 @@ bool KorAfcDownloadTree(AFCConnectionRef afc, const std::string& device_path, co
   KorAfcFileInfo info;
   if (!KorAfcStat(afc, device_path, &info) || info.type != "S_IFDIR") return false;
   for (const std::string& child : KorAfcListDirectory(afc, device_path)) {
-    std::string name = child.substr(child.find_last_of('/') + 1);
+    std::string name = KorAfcLastComponent(child);
     std::string local_child =
         local_folder + (!local_folder.empty() && local_folder.back() == '/' ? "" : "/") + name;
     KorAfcFileInfo child_info;

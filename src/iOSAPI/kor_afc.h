@@ -22,6 +22,33 @@ constexpr size_t kKorTransferBufferSize = 4194304;
 constexpr uint64_t kKorAfcModeRead = 1;
 constexpr uint64_t kKorAfcModeWrite = 2;
 
+// An open device file, closed when the object goes away.
+class KorAfcFile {
+ public:
+  KorAfcFile() = default;
+  KorAfcFile(AFCConnectionRef afc, const std::string& path, uint64_t mode) { Open(afc, path, mode); }
+  ~KorAfcFile() { Close(); }
+  KorAfcFile(const KorAfcFile&) = delete;
+  KorAfcFile& operator=(const KorAfcFile&) = delete;
+
+  bool Open(AFCConnectionRef afc, const std::string& path, uint64_t mode);
+  void Close();
+  bool IsOpen() const { return open_; }
+  AFCFileRef Ref() const { return ref_; }
+  // Reads up to `length` bytes; the count read, 0 at the end, -1 on an error.
+  int64_t Read(void* buffer, uint32_t length);
+  // Reads exactly `length` bytes unless the file ends first; the count read, -1 on an error.
+  int64_t ReadFully(void* buffer, uint32_t length);
+  bool Write(const void* data, uint32_t length);
+  bool Seek(uint64_t offset);
+  bool SetSize(uint64_t size);
+
+ private:
+  AFCConnectionRef afc_ = nullptr;
+  AFCFileRef ref_ = 0;
+  bool open_ = false;
+};
+
 // The calling thread's transfer buffer (created on first use, kept for the thread's life).
 std::vector<uint8_t>& KorTransferBuffer();
 
@@ -38,5 +65,7 @@ bool KorAfcDownload(AFCConnectionRef afc, const std::string& device_path, const 
 bool KorAfcDownloadTree(AFCConnectionRef afc, const std::string& device_path, const std::string& local_folder);
 // The child paths of a device directory ("." and ".." left out).
 std::vector<std::string> KorAfcListDirectory(AFCConnectionRef afc, const std::string& path);
+// The text after the last "/" of a device path (the whole path when it has none).
+std::string KorAfcLastComponent(const std::string& path);
 // A child path: the directory, "/" unless it already ends with one, then the name.
 std::string KorAfcChildPath(const std::string& directory, const std::string& name);

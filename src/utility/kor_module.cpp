@@ -3,6 +3,7 @@
 #include "platform/qr_task_schedular.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_client.h"
+#include "utility/ios/kor_device_monitor.h"
 
 int KorModule::OnCommand(kst::IPCPacket*) { return 0; }
 
@@ -38,4 +39,23 @@ int KorModule::SendIntermediate(const kst::IPCPacket* packet, KorMessage message
 
 bool KorModule::ParseCommandJson(const KorCommandPayload& payload, rapidjson::Document* document) {
   return VelJsonUtil::Parse(payload.json, payload.json_length, document) && document->IsObject();
+}
+
+bool KorModule::ParseCommandParameters(const KorCommandPayload& payload, rapidjson::Document* document) {
+  std::string text;
+  return KorInflateAttachment(payload, &text) && VelJsonUtil::Parse(text, document) && document->IsObject();
+}
+
+std::shared_ptr<KorDevice> KorModule::FindCommandDevice(const rapidjson::Value& json, bool also_by_code) {
+  std::string uuid;
+  VelJsonUtil::GetString(json, "uuid", &uuid);
+  int64_t code = -1;
+  if (!also_by_code || !VelJsonUtil::GetInt64(json, "code", &code)) code = -1;
+  return KorDeviceMonitor::Get().FindDevice(uuid, code);
+}
+
+int KorModule::FinishStopped(kst::IPCPacket* packet, const std::string& uuid) {
+  if (auto task = FindCommandTask(packet)) QrTask::NotifySchedular(task, kQrTaskStatusStopped);
+  SendResult(packet, uuid, kKorStopped);
+  return kKorStopped;
 }

@@ -13,6 +13,7 @@
 #include "utility/kor_message.h"
 
 class QrTask;
+class KorDevice;
 
 class KorModule {
  public:
@@ -39,6 +40,12 @@ class KorModule {
   static int SendIntermediate(const kst::IPCPacket* packet, KorMessage message);
   // Parses the command's JSON into `document`; false when it does not parse as an object.
   static bool ParseCommandJson(const KorCommandPayload& payload, rapidjson::Document* document);
+  // Parses the command's zlib-compressed parameters; false when they are missing or do not parse.
+  static bool ParseCommandParameters(const KorCommandPayload& payload, rapidjson::Document* document);
+  // The device the command names: by "uuid", else by "code" (the device's number) when asked to.
+  static std::shared_ptr<KorDevice> FindCommandDevice(const rapidjson::Value& json, bool also_by_code);
+  // Reports a stopped command: status 5 to the scheduler and a reply with code 6.
+  int FinishStopped(kst::IPCPacket* packet, const std::string& uuid);
 
   std::mutex module_mutex_;
 };

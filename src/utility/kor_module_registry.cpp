@@ -3,7 +3,9 @@
 #include <initializer_list>
 
 #include "utility/kor_module.h"
+#include "utility/module/basicinfo/kor_module_basicinfo.h"
 #include "utility/module/control/kor_module_control.h"
+#include "utility/module/file/kor_module_file.h"
 
 KorModuleRegistry& KorModuleRegistry::Get() {
   static KorModuleRegistry* registry = new KorModuleRegistry();
@@ -25,7 +27,10 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   auto enter = [this](KorModule* module, std::initializer_list<uint32_t> commands) {
     for (uint32_t command : commands) Register(command, module);
   };
-  enter(Adopt(std::make_unique<KorModuleControl>()), {600});
+  // In the order the modules are created; only modules this build has are registered.
+  enter(Adopt(std::make_unique<KorModuleBasicInfo>()), {kKorCommandRefresh, kKorCommandBasicInfo, kKorCommandRename});
+  enter(Adopt(std::make_unique<KorModuleFile>()), {kKorCommandExport, kKorCommandDownload, kKorCommandUpload});
+  enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
   MarkComplete();
 }
 

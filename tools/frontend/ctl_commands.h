@@ -11,6 +11,12 @@ namespace ctl {
 int SendCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int SessionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DevicesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int InfoCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int StorageCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RenameCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int ExportCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int PullCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int PushCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

@@ -31,6 +31,18 @@ Commands:
         error (12), departure (8); until interrupted or N events (not counting 9) arrived.
         Devices are found through usbmuxd (USBMUXD_SOCKET_ADDRESS, else the system socket).
 
+Device commands (the device is the first that becomes ready unless --device UDID names one):
+  info [UDID] [--json]        identity, lockdown values, battery and storage (command 300)
+  storage [UDID]              storage use by category (command 300)
+  rename NAME                 renames the device (command 303)
+  export DEVICE_PATH... --to DIR
+                              copies files; book folders stay folders, other folders become
+                              ZIP archives (command 701)
+  pull DEVICE_PATH LOCAL_FILE copies a device file block by block (command 702)
+  push LOCAL_FILE DEVICE_DIR [--name NAME]
+                              copies a file to the device block by block (command 703); an
+                              interrupted push continues from the data left on the device
+
 Options (before or after COMMAND):
   --tandrel PATH        the Tandrel program
   --brand TEXT          names Tandrel's log folder (default Tandrel)
@@ -70,6 +82,12 @@ int main(int argc, char** argv) {
   if (command == "send") return ctl::SendCommand(options, args);
   if (command == "session") return ctl::SessionCommand(options, args);
   if (command == "devices") return ctl::DevicesCommand(options, args);
+  if (command == "info") return ctl::InfoCommand(options, args);
+  if (command == "storage") return ctl::StorageCommand(options, args);
+  if (command == "rename") return ctl::RenameCommand(options, args);
+  if (command == "export") return ctl::ExportCommand(options, args);
+  if (command == "pull") return ctl::PullCommand(options, args);
+  if (command == "push") return ctl::PushCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

@@ -1,0 +1,244 @@
+// tandrelctl pull / push: one file block by block over the link, with a progress bar.
+#include <openssl/evp.h>
+#include <rapidjson/document.h>
+
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "ctl_commands.h"
+#include "ctl_device.h"
+#include "platform/kst_fs.h"
+#include "platform/vel_json_util.h"
+
+namespace ctl {
+
+namespace {
+
+constexpr uint64_t kBlockSize = 2097152;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file) std::fclose(file);
+  }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+struct Block {
+  int64_t id = 0;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+std::string BlockJson(const Block& block) {
+  rapidjson::Document json(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "id", block.id);
+  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset_length", static_cast<int64_t>(block.length));
+  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset", static_cast<int64_t>(block.offset));
+  return VelJsonUtil::ToString(json);
+}
+
+bool ParseBlock(const rapidjson::Value& json, Block* block) {
+  int64_t offset = 0;
+  int64_t length = 0;
+  if (!VelJsonUtil::GetInt64(json, "id", &block->id) || !VelJsonUtil::GetInt64(json, "offset", &offset) ||
+      !VelJsonUtil::GetInt64(json, "offset_length", &length) || offset < 0 || length < 0) {
+    return false;
+  }
+  block->offset = static_cast<uint64_t>(offset);
+  block->length = static_cast<uint64_t>(length);
+  return true;
+}
+
+// The blocks of a description's "fbs", by number.
+std::map<int64_t, Block> PlanOf(const rapidjson::Value& description) {
+  std::map<int64_t, Block> plan;
+  const rapidjson::Value* fbs = VelJsonUtil::GetObject(description, "fbs");
+  if (!fbs) return plan;
+  for (const auto& entry : fbs->GetObject()) {
+    Block block;
+    int64_t offset = 0;
+    int64_t length = 0;
+    block.id = std::atoll(entry.name.GetString());
+    if (block.id <= 0 || !VelJsonUtil::GetInt64(entry.value, "offset", &offset) ||
+        !VelJsonUtil::GetInt64(entry.value, "offset_length", &length) || offset < 0 || length < 0) {
+      continue;
+    }
+    block.offset = static_cast<uint64_t>(offset);
+    block.length = static_cast<uint64_t>(length);
+    plan[block.id] = block;
+  }
+  return plan;
+}
+
+std::string Md5Hex(const std::string& path) {
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return std::string();
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr);
+  std::vector<char> buffer(1 << 20);
+  size_t read;
+  while ((read = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0) {
+    EVP_DigestUpdate(context.get(), buffer.data(), read);
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_DigestFinal_ex(context.get(), digest, &size);
+  std::string hex;
+  char byte[3];
+  for (unsigned int i = 0; i < size; ++i) {
+    std::snprintf(byte, sizeof(byte), "%02x", digest[i]);
+    hex += byte;
+  }
+  return hex;
+}
+
+std::string UploadDescription(const std::string& local, uint64_t size, const std::string& name) {
+  rapidjson::Document json(rapidjson::kObjectType);
+  auto& allocator = json.GetAllocator();
+  VelJsonUtil::AddJsonDictStringValue(json, allocator, "version", "1");
+  VelJsonUtil::AddJsonDictStringValue(json, allocator, "path", name);
+  VelJsonUtil::AddJsonDictStringValue(json, allocator, "path_source", local);
+  VelJsonUtil::AddJsonDictStringValue(json, allocator, "md5", Md5Hex(local));
+  VelJsonUtil::AddJsonDictInt64Value(json, allocator, "size", static_cast<int64_t>(size));
+  VelJsonUtil::AddJsonDictIntValue(json, allocator, "status", 0);
+  rapidjson::Value fbs(rapidjson::kObjectType);
+  for (uint64_t n = 1; (n - 1) * kBlockSize < size; ++n) {
+    rapidjson::Value entry(rapidjson::kObjectType);
+    uint64_t offset = (n - 1) * kBlockSize;
+    VelJsonUtil::AddJsonDictIntValue(entry, allocator, "status", 0);
+    VelJsonUtil::AddJsonDictInt64Value(entry, allocator, "offset", static_cast<int64_t>(offset));
+    VelJsonUtil::AddJsonDictInt64Value(entry, allocator, "offset_length",
+                                       static_cast<int64_t>(std::min(kBlockSize, size - offset)));
+    VelJsonUtil::AddJsonDictObjectValue(fbs, allocator, std::to_string(n).c_str(), entry);
+  }
+  VelJsonUtil::AddJsonDictObjectValue(json, allocator, "fbs", fbs);
+  return VelJsonUtil::ToString(json);
+}
+
+// The next message of the task; reports a final reply or a lost link and returns nothing then.
+std::optional<frontend::Message> NextOfTask(Session& session, uint64_t task, const GlobalOptions& options,
+                                            int* exit_code) {
+  auto messages = session.link.CollectUntilFinal(task, std::chrono::milliseconds(0));
+  std::optional<frontend::Message> message;
+  auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  while (!message && std::chrono::steady_clock::now() < deadline && !session.link.Lost()) {
+    auto batch = session.link.CollectUntilFinal(task, std::chrono::milliseconds(100));
+    if (!batch.empty()) message = batch.front();
+  }
+  (void)messages;
+  if (!message) {
+    std::cerr << "tandrelctl: no answer from Tandrel\n";
+    *exit_code = kExitLink;
+    return std::nullopt;
+  }
+  if (frontend::IsFinalStatus(message->status)) {
+    *exit_code = message->status == 1 ? kExitOk : kExitFailed;
+    if (message->status != 1) std::cerr << "tandrelctl: failed with code " << message->code << "\n";
+  }
+  return message;
+}
+
+}  // namespace
+
+int PullCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  ArgList list = SplitArgs(args, {});
+  if (list.positional.size() != 2) {
+    std::cerr << "usage: tandrelctl pull DEVICE_PATH LOCAL_FILE [--device UDID]\n";
+    return kExitUsage;
+  }
+  auto session = StartSession(options);
+  if (!session) return kExitLink;
+  auto device = WaitForDevice(*session, list.Get("--device"), options.timeout);
+  if (!device) return kExitFailed;
+  uint64_t task = NewTaskId();
+  rapidjson::Document open(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictStringValue(open, open.GetAllocator(), "path", list.positional[0]);
+  session->link.Send(702, task, DeviceJson(*device, R"("stage":1,"code":0)"),
+                     frontend::CompressAttachment(VelJsonUtil::ToString(open)));
+  int code = kExitOk;
+  auto opened = NextOfTask(*session, task, options, &code);
+  if (!opened || frontend::IsFinalStatus(opened->status)) return opened ? code : kExitLink;
+  rapidjson::Document description;
+  if (!opened->info || !VelJsonUtil::Parse(*opened->info, &description)) return kExitFailed;
+  int64_t size = 0;
+  VelJsonUtil::GetInt64(description, "size", &size);
+  File out(std::fopen(list.positional[1].c_str(), "wb"));
+  if (!out) {
+    std::cerr << "tandrelctl: cannot write " << list.positional[1] << "\n";
+    return kExitUsage;
+  }
+  uint64_t done = 0;
+  for (const auto& [id, block] : PlanOf(description)) {
+    session->link.Send(702, task, DeviceJson(*device, R"("stage":2,"code":0)"),
+                       frontend::CompressAttachment(BlockJson(block)));
+    auto data = NextOfTask(*session, task, options, &code);
+    if (!data || frontend::IsFinalStatus(data->status)) {
+      EndProgress();
+      return data ? code : kExitLink;
+    }
+    std::fseek(out.get(), static_cast<long>(block.offset), SEEK_SET);
+    std::fwrite(data->attachment.data(), 1, data->attachment.size(), out.get());
+    done += data->attachment.size();
+    DrawProgressBar(size > 0 ? static_cast<double>(done) / static_cast<double>(size) : 1.0);
+  }
+  EndProgress();
+  auto final_reply = NextOfTask(*session, task, options, &code);
+  if (code == kExitOk) std::cout << "pulled " << done << " bytes to " << list.positional[1] << "\n";
+  return final_reply ? code : kExitLink;
+}
+
+int PushCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  ArgList list = SplitArgs(args, {});
+  if (list.positional.size() != 2) {
+    std::cerr << "usage: tandrelctl push LOCAL_FILE DEVICE_DIR [--name NAME] [--device UDID]\n";
+    return kExitUsage;
+  }
+  const std::string& local = list.positional[0];
+  int64_t size = kst::FileSize(local);
+  File in(std::fopen(local.c_str(), "rb"));
+  if (size <= 0 || !in) {
+    std::cerr << "tandrelctl: cannot read " << local << " (or it is empty)\n";
+    return kExitUsage;
+  }
+  std::string name = list.Get("--name", local.substr(local.find_last_of('/') + 1));
+  auto session = StartSession(options);
+  if (!session) return kExitLink;
+  auto device = WaitForDevice(*session, list.Get("--device"), options.timeout);
+  if (!device) return kExitFailed;
+  uint64_t task = NewTaskId();
+  rapidjson::Document info(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictStringValue(info, info.GetAllocator(), "name", name);
+  VelJsonUtil::AddJsonDictStringValue(info, info.GetAllocator(), "dir", list.positional[1]);
+  session->link.Send(703, task, DeviceJson(*device, R"("stage":1,"code":0,"info":)" + VelJsonUtil::ToString(info)),
+                     frontend::CompressAttachment(UploadDescription(local, static_cast<uint64_t>(size), name)));
+  int code = kExitOk;
+  std::vector<char> buffer;
+  uint64_t sent = 0;
+  for (;;) {
+    auto message = NextOfTask(*session, task, options, &code);
+    if (!message) return kExitLink;
+    if (frontend::IsFinalStatus(message->status)) break;
+    if (message->stage == 3) continue;  // the device has the whole file; the final reply follows
+    rapidjson::Document request;
+    Block block;
+    if (!VelJsonUtil::Parse(message->attachment, &request) || !ParseBlock(request, &block) ||
+        block.offset + block.length > static_cast<uint64_t>(size)) {
+      std::cerr << "tandrelctl: Tandrel asked for a block this file does not have\n";
+      return kExitFailed;
+    }
+    buffer.resize(block.length);
+    std::fseek(in.get(), static_cast<long>(block.offset), SEEK_SET);
+    size_t read = std::fread(buffer.data(), 1, buffer.size(), in.get());
+    session->link.Send(703, task, DeviceJson(*device, R"("stage":2,"code":0,"info":)" + BlockJson(block)),
+                       std::string(buffer.data(), read));
+    sent += read;
+    DrawProgressBar(std::min(1.0, static_cast<double>(sent) / static_cast<double>(size)));
+  }
+  EndProgress();
+  if (code == kExitOk) std::cout << "pushed " << local << " to " << list.positional[1] << "/" << name << "\n";
+  return code;
+}
+
+}  // namespace ctl
