@@ -1,104 +1,17 @@
 // The device layer in this process against the simulated device: monitor, shared handles, AFC.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 
 #include "iOSAPI/kor_afc.h"
-#include "iOSAPI/mobile_export_fun.h"
 #include "platform/kst_fs.h"
-#include "platform/kst_process.h"
-#include "platform/qr_task_pool.h"
-#include "tandrel_harness.h"
-#include "utility/ios/kor_device_monitor.h"
-#include "vdevice_fixture.h"
+#include "shared_device.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Records the devices the monitor reports ready.
-class ReadyObserver : public KorDeviceCallback {
- public:
-  void OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) override {
-    if (event != kKorDeviceEventReady) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    ready_ = device;
-    signal_.notify_all();
-  }
-  std::shared_ptr<KorDevice> WaitReady(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    signal_.wait_for(lock, timeout, [this] { return ready_ != nullptr; });
-    return ready_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable signal_;
-  std::shared_ptr<KorDevice> ready_;
-};
-
-// One simulated demo iPhone and one device monitor for the whole test process.
-struct SharedDevice {
-  vdevice_test::VdeviceFixture vd;
-  std::string profile;
-  ReadyObserver observer;
-  std::shared_ptr<KorDevice> device;
-
-  SharedDevice() {
-    profile = vd.MakeProfile("demo");
-    if (!vd.Start({profile})) return;
-    vd.ExportSocketAddress();
-    kst::SetEnv("TANDREL_REGISTRY", std::string(TANDREL_LIB_DIR) + "/../etc/tandrel/registry.json");
-    QrTaskPool::Get().Activate(4);
-    KorDeviceMonitor::Get().RegisterObserver(&observer);
-    {
-      std::lock_guard<std::mutex> lock(KorDeviceMonitor::Get().Lock());
-      if (KorDeviceMonitor::Get().StartMonitoring() != 0) return;
-    }
-    device = observer.WaitReady(30s);
-  }
-};
-
-SharedDevice& Shared() {
-  // Lives as long as the monitor's threads; only its server is stopped when the process ends.
-  static SharedDevice* shared = [] {
-    auto* made = new SharedDevice();
-    std::atexit([] { Shared().vd.Stop(); });
-    return made;
-  }();
-  return *shared;
-}
-
-class DeviceLayerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    device = Shared().device;
-    ASSERT_TRUE(device) << Shared().vd.ServerLog();
-    int result = -1;
-    afc_service = KorDeviceHandles::Get().GetService(device->Device(), &result, kKorAfcService, nullptr, true);
-    ASSERT_TRUE(afc_service);
-    afc = afc_service->Afc();
-    root = "/TandrelTest-" + std::to_string(kst::CurrentProcessId()) + "-" + std::to_string(++counter);
-    ASSERT_TRUE(KorAfcMakeDirectory(afc, root));
-  }
-  void TearDown() override {
-    if (afc) KorAfcRemoveTree(afc, root, true, true);
-  }
-  std::string LocalOf(const std::string& device_path) const { return Shared().profile + "/afc" + device_path; }
-  bool Put(const std::string& device_path, const std::string& content) {
-    std::string local = temp.Path() + "/upload";
-    return kst::WriteWholeFile(local, content) && KorAfcUpload(afc, local, device_path);
-  }
-
-  static inline int counter = 0;
-  std::shared_ptr<KorDevice> device;
-  std::shared_ptr<KorDeviceService> afc_service;
-  AFCConnectionRef afc = nullptr;
-  std::string root;
-  harness::TempFolder temp;
-};
+using DeviceLayerTest = DeviceAfcTest;
 
 TEST_F(DeviceLayerTest, DeviceInformationComesFromLockdownAndAfc) {
   KorDeviceInfo info = device->Info();
