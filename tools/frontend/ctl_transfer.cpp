@@ -120,14 +120,7 @@ std::string UploadDescription(const std::string& local, uint64_t size, const std
 // The next message of the task; reports a final reply or a lost link and returns nothing then.
 std::optional<frontend::Message> NextOfTask(Session& session, uint64_t task, const GlobalOptions& options,
                                             int* exit_code) {
-  auto messages = session.link.CollectUntilFinal(task, std::chrono::milliseconds(0));
-  std::optional<frontend::Message> message;
-  auto deadline = std::chrono::steady_clock::now() + options.timeout;
-  while (!message && std::chrono::steady_clock::now() < deadline && !session.link.Lost()) {
-    auto batch = session.link.CollectUntilFinal(task, std::chrono::milliseconds(100));
-    if (!batch.empty()) message = batch.front();
-  }
-  (void)messages;
+  std::optional<frontend::Message> message = session.link.NextFor(task, options.timeout);
   if (!message) {
     std::cerr << "tandrelctl: no answer from Tandrel\n";
     *exit_code = kExitLink;

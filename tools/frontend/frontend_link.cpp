@@ -154,6 +154,10 @@ std::vector<Message> Link::CollectUntilFinal(uint64_t task, std::chrono::millise
   return collected;
 }
 
+std::optional<Message> Link::NextFor(uint64_t task, std::chrono::milliseconds timeout) {
+  return Take([task](const Message& m) { return m.task == task; }, std::chrono::steady_clock::now() + timeout);
+}
+
 std::optional<Message> Link::WaitFor(uint32_t command, std::chrono::milliseconds timeout) {
   return Take([command](const Message& m) { return m.command == command; },
               std::chrono::steady_clock::now() + timeout);

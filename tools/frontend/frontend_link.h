@@ -60,6 +60,8 @@ class Link {
   std::optional<Message> Next(std::chrono::milliseconds timeout);
   // Messages until the final reply (status 1, 5 or 6) of `task`; other tasks' messages are kept.
   std::vector<Message> CollectUntilFinal(uint64_t task, std::chrono::milliseconds timeout);
+  // The next message of `task`; others are kept.
+  std::optional<Message> NextFor(uint64_t task, std::chrono::milliseconds timeout);
   // Waits for the first message of `command` (any task); others are kept for Next.
   std::optional<Message> WaitFor(uint32_t command, std::chrono::milliseconds timeout);
   // Like WaitFor, but leaves the message in place, so that Next still yields it in order.
