@@ -1,15 +1,57 @@
 #!/usr/bin/env bash
-# The demo: builds everything (installing what it needs), then plays a front-end session with
-# Tandrel: the start-up report, a command, a stopped task.
+# The demo: builds everything (installing what it needs), serves a simulated iPhone, and runs
+# Tandrel's main job against it through tandrelctl, the command-line front-end: device events,
+# information, storage, a rename, an export, and a file moved each way block by block.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
-BIN=build/bin
+BIN="$PWD/build/bin"
+WORK="$(mktemp -d /tmp/tandrel-demo.XXXXXX)"
+SERVER=""
+cleanup() {
+  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null && wait "$SERVER" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
 
-echo "== Tandrel under tandrelctl: start-up report, a stop command, a command for the stopped task"
+step() { printf '\n== %s\n' "$*"; }
+
+step "A simulated iPhone (vdevice) on a private usbmuxd socket"
+"$BIN/vdevice" profile demo "$WORK/demo" >/dev/null
+"$BIN/vdevice" serve --socket "UNIX:$WORK/mux.sock" --profile "$WORK/demo" 2>"$WORK/vdevice.log" &
+SERVER=$!
+export USBMUXD_SOCKET_ADDRESS="UNIX:$WORK/mux.sock"
+for _ in $(seq 50); do [ -S "$WORK/mux.sock" ] && break; sleep 0.1; done
+"$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" list
+
+step "Tandrel under the front-end: its reports, a command, a stopped task"
 printf '%s\n' \
   '{"cmd":600,"task":1001,"json":{"info":{"task_id":"5005"}}}' \
-  '{"cmd":600,"task":5005,"json":{"info":{"task_id":"1"}}}' \
-  '{"cmd":600,"task":1002,"json":"this is not JSON"}' |
-  "$BIN/tandrelctl" session --linger-ms 1500
-echo "(task 5005 was stopped before it arrived, so it got no reply; task 1002 was answered with code 21)"
+  '{"cmd":600,"task":5005,"json":{"info":{"task_id":"1"}}}' |
+  "$BIN/tandrelctl" session --linger-ms 1500 2>/dev/null
+echo "(task 5005 was stopped before it arrived, so it got no reply)"
+
+step "Device events: arrival, then ready (tandrelctl devices)"
+"$BIN/tandrelctl" devices --count 2 2>/dev/null
+
+step "Device information (tandrelctl info)"
+"$BIN/tandrelctl" info 2>/dev/null | head -20
+echo "..."
+
+step "Storage by category (tandrelctl storage)"
+"$BIN/tandrelctl" storage 2>/dev/null
+
+step "Rename (tandrelctl rename), checked with libimobiledevice's ideviceinfo"
+"$BIN/tandrelctl" rename "Kitchen Phone" 2>/dev/null
+echo "ideviceinfo says: $(ideviceinfo -k DeviceName)"
+
+step "Export a photo, a book folder and the camera folder (tandrelctl export)"
+mkdir -p "$WORK/export"
+"$BIN/tandrelctl" export /DCIM/100APPLE/IMG_0001.JPG /Books/Novel.epub /DCIM --to "$WORK/export" 2>/dev/null
+(cd "$WORK/export" && ls -l && echo "DCIM is a ZIP archive:" && unzip -l DCIM)
+
+step "A 5 MB file to the device and back, block by block (tandrelctl push / pull)"
+head -c 5000000 /dev/urandom >"$WORK/local.bin"
+"$BIN/tandrelctl" push "$WORK/local.bin" /Downloads 2>/dev/null
+"$BIN/tandrelctl" pull /Downloads/local.bin "$WORK/back.bin" 2>/dev/null
+cmp "$WORK/local.bin" "$WORK/back.bin" && echo "the file came back byte for byte"

@@ -20,6 +20,14 @@ def main(root):
     stop = b'1\x00{"info":{"task_id":"5"}}\x00'
     write(root, "packet_assembler", "two_packets", bytes([40]) + packet(1, 600, stop) + bytes([10]) + packet(2, 601, b""))
     write(root, "packet_assembler", "heartbeat_then_packet", bytes([8]) + b"\x16" * 8 + bytes([60]) + packet(3, 15, b"1\x00{}\x00"))
+    plist = (b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>Command</key>'
+             b'<string>AssetMetrics</string><key>Params</key><dict><key>_PhysicalSize</key><integer>12abc</integer>'
+             b'<key>Photo</key><dict><key>_Count</key><integer>3</integer></dict></dict><key>list</key><array>'
+             b'<date>2024-01-01T00:00:00Z</date><string>x</string><real>1.5</real><TRUE/></array></dict></plist>')
+    write(root, "plist_value", "asset_metrics", plist)
+    write(root, "plist_value", "binary", b"bplist00\xd1\x01\x02Q1\x10\x02\x08\x0b\x0d" + bytes(6) + b"\x01\x01" +
+          bytes(6) + b"\x03" + bytes(7) + b"\x00" + bytes(7) + b"\x0f")
+    write(root, "service_message", "two_messages", struct.pack(">I", len(plist)) + plist + struct.pack(">I", 3) + b"abc")
     write(root, "command_json", "stop", stop)
     write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
     write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')
