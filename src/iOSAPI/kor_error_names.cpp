@@ -1,90 +1,25 @@
 #include "iOSAPI/kor_error_names.h"
 
-#include <iterator>
+#include <cstddef>
+
+#include "devicefw/error_name_tables.h"
 
 namespace {
-
-const char* const kAfcErrorNames[] = {
-    "kAFCSuccess", "kAFCUndefinedError", "kAFCBadHeaderError", "kAFCNoResourcesError", "kAFCReadError",
-    "kAFCWriteError", "kAFCUnknownPacketError", "kAFCInvalidArgumentError", "kAFCNotFoundError",
-    "kAFCIsDirectoryError", "kAFCPermissionError", "kAFCNotConnectedError", "kAFCTimeOutError",
-    "kAFCOverrunError", "kAFCEOFError", "kAFCUnsupportedError", "kAFCFileExistsError", "kAFCBusyError",
-    "kAFCNoSpaceError", "kAFCWouldBlockError", "kAFCInputOutputError", "kAFCInterruptedError",
-    "kAFCInProgressError", "kAFCInternalError",
-};
-
-// Index n names the error 0xE8000000 + n.
-const char* const kMobileDeviceErrorNames[] = {
-    "kAMDSuccess", "kAMDUndefinedError", "kAMDBadHeaderError", "kAMDNoResourcesError", "kAMDReadError",
-    "kAMDWriteError", "kAMDUnknownPacketError", "kAMDInvalidArgumentError", "kAMDNotFoundError",
-    "kAMDIsDirectoryError", "kAMDPermissionError", "kAMDNotConnectedError", "kAMDTimeOutError",
-    "kAMDOverrunError", "kAMDEOFError", "kAMDUnsupportedError", "kAMDFileExistsError", "kAMDBusyError",
-    "kAMDCryptoError", "kAMDInvalidResponseError", "kAMDMissingKeyError", "kAMDMissingValueError",
-    "kAMDGetProhibitedError", "kAMDSetProhibitedError", "kAMDRemoveProhibitedError",
-    "kAMDImmutableValueError", "kAMDPasswordProtectedError", "kAMDMissingHostIDError",
-    "kAMDInvalidHostIDError", "kAMDSessionActiveError", "kAMDSessionInactiveError",
-    "kAMDMissingSessionIDError", "kAMDInvalidSessionIDError", "kAMDMissingServiceError",
-    "kAMDInvalidServiceError", "kAMDInvalidCheckinError", "kAMDCheckinTimeoutError",
-    "kAMDMissingPairRecordError", "kAMDInvalidActivationRecordError", "kAMDMissingActivationRecordError",
-    "kAMDWrongDroidError", "kAMDSUVerificationError", "kAMDSUPatchError", "kAMDSUFirmwareError",
-    "kAMDProvisioningProfileNotValid", "kAMDSendMessageError", "kAMDReceiveMessageError",
-    "kAMDMissingOptionsError", "kAMDMissingImageTypeError", "kAMDDigestFailedError", "kAMDStartServiceError",
-    "kAMDInvalidDiskImageError", "kAMDMissingDigestError", "kAMDMuxError",
-    "kAMDApplicationAlreadyInstalledError", "kAMDApplicationMoveFailedError",
-    "kAMDApplicationSINFCaptureFailedError", "kAMDApplicationSandboxFailedError",
-    "kAMDApplicationVerificationFailedError", "kAMDArchiveDestructionFailedError",
-    "kAMDBundleVerificationFailedError", "kAMDCarrierBundleCopyFailedError",
-    "kAMDCarrierBundleDirectoryCreationFailedError", "kAMDCarrierBundleMissingSupportedSIMsError",
-    "kAMDCommCenterNotificationFailedError", "kAMDContainerCreationFailedError",
-    "kAMDContainerP0wnFailedError", "kAMDContainerRemovalFailedError",
-    "kAMDEmbeddedProfileInstallFailedError", "kAMDErrorError", "kAMDExecutableTwiddleFailedError",
-    "kAMDExistenceCheckFailedError", "kAMDInstallMapUpdateFailedError", "kAMDManifestCaptureFailedError",
-    "kAMDMapGenerationFailedError", "kAMDMissingBundleExecutableError", "kAMDMissingBundleIdentifierError",
-    "kAMDMissingBundlePathError", "kAMDMissingContainerError", "kAMDNotificationFailedError",
-    "kAMDPackageExtractionFailedError", "kAMDPackageInspectionFailedError", "kAMDPackageMoveFailedError",
-    "kAMDPathConversionFailedError", "kAMDRestoreContainerFailedError",
-    "kAMDSeatbeltProfileRemovalFailedError", "kAMDStageCreationFailedError", "kAMDSymlinkFailedError",
-    "kAMDiTunesArtworkCaptureFailedError", "kAMDiTunesMetadataCaptureFailedError", "kAMDAlreadyArchivedError",
-    "kAMDServiceLimitError", "kAMDInvalidPairRecordError", "kAMDServiceProhibitedError",
-    "kAMDCheckinSetupFailedError", "kAMDCheckinConnectionFailedError", "kAMDCheckinReceiveFailedError",
-    "kAMDCheckinResponseFailedError", "kAMDCheckinSendFailedError", "kAMDMuxCreateListenerError",
-    "kAMDMuxGetListenerError", "kAMDMuxConnectError", "kAMDUnknownCommandError", "kAMDAPIInternalError",
-    "kAMDSavePairRecordFailedError", "kAMDCheckinOutOfMemoryError", "kAMDDeviceTooNewError",
-    "kAMDDeviceRefNoGood", "kAMDCannotTranslateError", "kAMDMobileImageMounterMissingImageSignature",
-    "kAMDMobileImageMounterResponseCreationFailed", "kAMDMobileImageMounterMissingImageType",
-    "kAMDMobileImageMounterMissingImagePath", "kAMDMobileImageMounterImageMapLoadFailed",
-    "kAMDMobileImageMounterAlreadyMounted", "kAMDMobileImageMounterImageMoveFailed",
-    "kAMDMobileImageMounterMountPathMissing", "kAMDMobileImageMounterMountPathNotEmpty",
-    "kAMDMobileImageMounterImageMountFailed", "kAMDMobileImageMounterTrustCacheLoadFailed",
-    "kAMDMobileImageMounterDigestFailed", "kAMDMobileImageMounterDigestCreationFailed",
-    "kAMDMobileImageMounterImageVerificationFailed", "kAMDMobileImageMounterImageInfoCreationFailed",
-    "kAMDMobileImageMounterImageMapStoreFailed", "kAMDBonjourSetupError", "kAMDDeviceOSVersionTooLow",
-    "kAMDNoWifiSyncSupportError", "kAMDDeviceFamilyNotSupported", "kAMDEscrowLockedError",
-    "kAMDPairingProhibitedError", "kAMDProhibitedBySupervision", "kAMDDeviceDisconnectedError",
-    "kAMDTooBigError", "kAMDPackagePatchFailedError", "kAMDIncorrectArchitectureError",
-    "kAMDPluginCopyFailedError", "kAMDBreadcrumbFailedError", "kAMDBreadcrumbUnlockError",
-    "kAMDGeoJSONCaptureFailedError", "kAMDNewsstandArtworkCaptureFailedError", "kAMDMissingCommandError",
-    "kAMDNotEntitledError", "kAMDMissingPackagePathError", "kAMDMissingContainerPathError",
-    "kAMDMissingApplicationIdentifierError", "kAMDMissingAttributeValueError", "kAMDLookupFailedError",
-    "kAMDDictCreationFailedError", "kAMDUserDeniedPairingError", "kAMDPairingDialogResponsePendingError",
-    "kAMDInstallProhibitedError", "kAMDUninstallProhibitedError", "kAMDFMiPProtectedError", "kAMDMCProtected",
-    "kAMDMCChallengeRequired", "kAMDMissingBundleVersionError",
-};
 
 constexpr uint32_t kMobileDeviceErrorBase = 0xE8000000u;
 
 }  // namespace
 
 const char* KorAfcErrorName(int32_t code) {
-  if (code < 0 || static_cast<size_t>(code) >= std::size(kAfcErrorNames)) return "kAFCUnknownError";
-  return kAfcErrorNames[code];
+  if (code < 0 || static_cast<size_t>(code) >= devicefw::kAfcErrorNames.size()) return "kAFCUnknownError";
+  return devicefw::kAfcErrorNames[static_cast<size_t>(code)];
 }
 
 const char* KorMobileDeviceErrorName(int32_t code) {
-  if (code == 0) return kMobileDeviceErrorNames[0];
+  if (code == 0) return devicefw::kMobileDeviceErrorNames[0];
   uint32_t value = static_cast<uint32_t>(code);
-  if (value < kMobileDeviceErrorBase || value - kMobileDeviceErrorBase >= std::size(kMobileDeviceErrorNames)) {
+  if (value < kMobileDeviceErrorBase || value - kMobileDeviceErrorBase >= devicefw::kMobileDeviceErrorNames.size()) {
     return "kAMDUnknownError";
   }
-  return kMobileDeviceErrorNames[value - kMobileDeviceErrorBase];
+  return devicefw::kMobileDeviceErrorNames[value - kMobileDeviceErrorBase];
 }
