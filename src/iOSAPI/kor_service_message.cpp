@@ -60,19 +60,15 @@ bool KorSendMessage(const KorServiceIo& io, const KorMessageBuffer& message) {
   return io.send(message.bytes, message.length) >= 0;
 }
 
-namespace {
-
-bool ReceiveExactly(const KorServiceIo& io, uint8_t* buffer, uint32_t length) {
-  uint32_t received = 0;
+bool KorReceiveExactly(const KorServiceIo& io, uint8_t* buffer, size_t length) {
+  size_t received = 0;
   while (received < length) {
     int64_t got = io.receive(buffer + received, length - received);
     if (got < 1) return false;
-    received += static_cast<uint32_t>(got);
+    received += static_cast<size_t>(got);
   }
   return true;
 }
-
-}  // namespace
 
 int32_t KorReceiveMessages(const KorServiceIo& io, const KorMessageHandler& handler) {
   int32_t result = 0;
@@ -87,7 +83,7 @@ int32_t KorReceiveMessages(const KorServiceIo& io, const KorMessageHandler& hand
       return result;
     }
     std::vector<uint8_t> buffer(length);
-    if (!ReceiveExactly(io, buffer.data(), length)) return result;
+    if (!KorReceiveExactly(io, buffer.data(), length)) return result;
     int continue_flag = 0;
     handler(buffer.data(), length, &continue_flag, &result);
     if (continue_flag == 0) return result;

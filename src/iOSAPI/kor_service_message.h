@@ -35,6 +35,10 @@ struct KorServiceIo {
 };
 KorServiceIo KorFrameworkIo(AMDServiceConnectionRef connection);
 
+// Receives exactly `length` bytes, asking each time for the bytes still missing; false when a
+// receive call gives less than one byte.
+bool KorReceiveExactly(const KorServiceIo& io, uint8_t* buffer, size_t length);
+
 KorCFHolder KorXmlToPropertyList(const std::string& xml);
 KorMessageBufferPtr KorXmlToMessage(const std::string& xml);
 KorMessageBufferPtr KorPropertyListToMessage(CFPropertyListRef plist, CFPropertyListFormat format);

@@ -68,15 +68,22 @@ rapidjson::Document MergedReplies(const std::vector<frontend::Message>& messages
   return merged;
 }
 
+// Runs command 300 on the device the arguments name; both replies merged, or nothing.
+std::optional<rapidjson::Document> BasicInformation(const GlobalOptions& options, ArgList* list, int* code) {
+  if (!list->positional.empty()) list->named.emplace_back("--device", list->positional[0]);
+  auto messages = RunOnDevice(options, *list, 300, "", "", code);
+  if (!messages) return std::nullopt;
+  return MergedReplies(*messages);
+}
+
 }  // namespace
 
 int InfoCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   ArgList list = SplitArgs(args, {"--json"});
-  if (!list.positional.empty()) list.named.emplace_back("--device", list.positional[0]);
   int code = kExitOk;
-  auto messages = RunOnDevice(options, list, 300, "", "", &code);
-  if (!messages) return code;
-  rapidjson::Document merged = MergedReplies(*messages);
+  auto information = BasicInformation(options, &list, &code);
+  if (!information) return code;
+  rapidjson::Document& merged = *information;
   if (list.Has("--json")) {
     std::cout << VelJsonUtil::ToPrettyString(merged) << std::endl;
     return code;
@@ -89,11 +96,10 @@ int InfoCommand(const GlobalOptions& options, const std::vector<std::string>& ar
 
 int StorageCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   ArgList list = SplitArgs(args, {"--json"});
-  if (!list.positional.empty()) list.named.emplace_back("--device", list.positional[0]);
   int code = kExitOk;
-  auto messages = RunOnDevice(options, list, 300, "", "", &code);
-  if (!messages) return code;
-  rapidjson::Document merged = MergedReplies(*messages);
+  auto information = BasicInformation(options, &list, &code);
+  if (!information) return code;
+  rapidjson::Document& merged = *information;
   if (!merged.HasMember("Data_PhysicalSize")) {
     std::cerr << "tandrelctl: the device sent no storage figures\n";
     return kExitFailed;
@@ -104,11 +110,13 @@ int StorageCommand(const GlobalOptions& options, const std::vector<std::string>&
     const std::string suffix = "_PhysicalSize";
     if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
     std::string category = name.substr(0, name.size() - suffix.size());
+    if (category == "Data") category = "total";
+    if (category == "Data_Others") category = "other";
     std::string count_key = category + "_Count";
     std::string count = merged.HasMember(count_key.c_str()) ? ValueText(merged[count_key.c_str()]) : "";
     std::printf("%-24s %12s %8s\n", category.c_str(), HumanSize(member.value.GetInt64()).c_str(), count.c_str());
   }
-  std::printf("%-24s %12s\n", "Data_Free", HumanSize(merged["Data_FreeSize"].GetInt64()).c_str());
+  std::printf("%-24s %12s\n", "free", HumanSize(merged["Data_FreeSize"].GetInt64()).c_str());
   if (merged.HasMember("CycleCount")) std::printf("battery cycles: %s\n", ValueText(merged["CycleCount"]).c_str());
   return code;
 }

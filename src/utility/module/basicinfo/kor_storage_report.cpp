@@ -78,20 +78,10 @@ int KnownIndex(const std::string& name) {
   return -1;
 }
 
-bool ReceiveExactly(const KorServiceIo& io, uint8_t* buffer, size_t length) {
-  size_t received = 0;
-  while (received < length) {
-    int64_t got = io.receive(buffer + received, length - received);
-    if (got < 1) return false;
-    received += static_cast<size_t>(got);
-  }
-  return true;
-}
-
 // One message of the atc framing (4-byte little-endian length); false at the end of the exchange.
 bool ReceiveAtcMessage(const KorServiceIo& io, std::string* message) {
   uint8_t prefix[4];
-  if (!ReceiveExactly(io, prefix, sizeof(prefix))) return false;
+  if (!KorReceiveExactly(io, prefix, sizeof(prefix))) return false;
   uint32_t length = uint32_t{prefix[0]} | (uint32_t{prefix[1]} << 8) | (uint32_t{prefix[2]} << 16) |
                     (uint32_t{prefix[3]} << 24);
   if (length == 0) return false;
