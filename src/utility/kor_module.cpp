@@ -49,8 +49,8 @@ bool KorModule::ParseCommandParameters(const KorCommandPayload& payload, rapidjs
 std::shared_ptr<KorDevice> KorModule::FindCommandDevice(const rapidjson::Value& json, bool also_by_code) {
   std::string uuid;
   VelJsonUtil::GetString(json, "uuid", &uuid);
-  int64_t code = -1;
-  if (!also_by_code || !VelJsonUtil::GetInt64(json, "code", &code)) code = -1;
+  int64_t code = INT64_MIN;  // matches no device
+  if (!also_by_code || !VelJsonUtil::GetInt64(json, "code", &code)) code = INT64_MIN;
   return KorDeviceMonitor::Get().FindDevice(uuid, code);
 }
 

@@ -25,8 +25,9 @@ TEST_F(DeviceLayerTest, DeviceInformationComesFromLockdownAndAfc) {
   EXPECT_FALSE(info.unique_chip_id.empty());
   EXPECT_EQ(device->State(), kKorDeviceReady);
   EXPECT_EQ(KorDeviceMonitor::Get().FindDevice("no-such-udid", device->HandleCode()), device);
-  EXPECT_EQ(KorDeviceMonitor::Get().FindDevice(info.unique_device_id, -1), device);
-  EXPECT_EQ(KorDeviceMonitor::Get().FindDevice("no-such-udid", -1), nullptr);
+  EXPECT_EQ(KorDeviceMonitor::Get().FindDevice("no-such-udid", static_cast<int32_t>(device->HandleCode())), device);
+  EXPECT_EQ(KorDeviceMonitor::Get().FindDevice(info.unique_device_id, INT64_MIN), device);
+  EXPECT_EQ(KorDeviceMonitor::Get().FindDevice("no-such-udid", int64_t{1} << 40), nullptr);
 }
 
 TEST_F(DeviceLayerTest, ModulesShareOneAfcServiceAndGetANewOneAfterRelease) {

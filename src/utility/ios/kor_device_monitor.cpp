@@ -1,6 +1,7 @@
 #include "utility/ios/kor_device_monitor.h"
 
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 
 #include "Tandrel/kor_process.h"
@@ -117,8 +118,10 @@ std::shared_ptr<KorDevice> KorDeviceMonitor::FindDevice(const std::string& uuid,
       if (device->UniqueDeviceId() == uuid) return device;
     }
   }
+  // Messages carry the number as a signed 32-bit code, so a front-end may echo it either way.
+  if (code < INT32_MIN || code > static_cast<int64_t>(UINT32_MAX)) return nullptr;
   for (const auto& device : devices_) {
-    if (static_cast<int64_t>(device->HandleCode()) == code) return device;
+    if (device->HandleCode() == static_cast<uint32_t>(code)) return device;
   }
   return nullptr;
 }

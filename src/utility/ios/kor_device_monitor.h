@@ -26,7 +26,8 @@ class KorDeviceMonitor {
   // Returns the observer's number.
   uint32_t RegisterObserver(KorDeviceCallback* observer);
 
-  // A device by identifier, else by handle number; null when neither matches.
+  // A device by identifier, else by its number (the low 32 bits of its handle, signed or not);
+  // null when neither matches.
   std::shared_ptr<KorDevice> FindDevice(const std::string& uuid, int64_t code);
   std::vector<std::shared_ptr<KorDevice>> Devices();
 
