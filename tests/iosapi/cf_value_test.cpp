@@ -1,6 +1,8 @@
 // CoreFoundation values of the device framework into the value tree.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include "framework_environment.h"
 #include "iOSAPI/kor_cf_value.h"
 #include "iOSAPI/kor_service_message.h"
@@ -67,6 +69,36 @@ TEST(CFValueTest, NumbersKeepTheirWidthAndFloatsRoundHalfUp) {
   KorValue converted;
   ASSERT_TRUE(KorCFToValue(MobileApi().CFArrayGetValueAtIndex(array, 0), &converted));
   EXPECT_TRUE(converted.IsDouble());
+}
+
+// CFNumberCreate is not among the host's entry points; the test takes it from the library.
+KorCFHolder MakeNumber(CFNumberType type, const void* value) {
+  using CreateFn = CFNumberRef (*)(CFAllocatorRef, CFNumberType, const void*);
+  void* library = dlopen(kCoreFoundationLibrary, RTLD_NOW | RTLD_NOLOAD);
+  auto create = library ? reinterpret_cast<CreateFn>(dlsym(library, "CFNumberCreate")) : nullptr;
+  return KorCFHolder(create ? create(nullptr, type, value) : nullptr);
+}
+
+TEST(CFValueTest, OnlyNumberTypes3And9And4And6AreConverted) {
+  REQUIRE_FRAMEWORK();
+  double real = 1.5;
+  int32_t small = -5;
+  int64_t large = int64_t{1} << 40;
+  KorCFHolder as_double = MakeNumber(kCFNumberDoubleType, &real);
+  KorCFHolder as_float64 = MakeNumber(kCFNumberFloat64Type, &real);
+  KorCFHolder as_int = MakeNumber(kCFNumberIntType, &small);
+  KorCFHolder as_sint64 = MakeNumber(kCFNumberSInt64Type, &large);
+  ASSERT_TRUE(as_double && as_float64 && as_int && as_sint64);
+  KorValue value;
+  EXPECT_FALSE(KorCFToValue(as_double.Get(), &value));  // type 13 is left out
+  ASSERT_TRUE(KorCFToValue(as_float64.Get(), &value));
+  EXPECT_DOUBLE_EQ(value.AsDouble(), 1.5);
+  ASSERT_TRUE(KorCFToValue(as_int.Get(), &value));
+  EXPECT_TRUE(value.IsInt32());
+  EXPECT_EQ(value.AsInteger(), -5);
+  ASSERT_TRUE(KorCFToValue(as_sint64.Get(), &value));
+  EXPECT_TRUE(value.IsInt64());
+  EXPECT_EQ(value.AsInteger(), large);
 }
 
 }  // namespace
