@@ -1,0 +1,248 @@
+#include "bench_support.h"
+
+#include <libimobiledevice/afc.h>
+#include <libimobiledevice/libimobiledevice.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+
+#include "platform/kst_file.h"
+
+namespace bench {
+
+namespace {
+
+constexpr size_t kGenerateBlockBytes = 4u << 20;
+constexpr uint64_t kChecksumPrime = 1099511628211ULL;
+constexpr uint64_t kChecksumSeed = 14695981039346656037ULL;
+
+// Word-wise FNV-style mixing; the tail shorter than a word is mixed byte by byte. Streaming
+// pieces must therefore be multiples of 8 bytes, which every caller's piece size is.
+uint64_t MixChecksum(uint64_t sum, const unsigned char* data, size_t length) {
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, 8);
+    sum = (sum ^ word) * kChecksumPrime;
+  }
+  for (; i < length; ++i) sum = (sum ^ data[i]) * kChecksumPrime;
+  return sum;
+}
+
+// xorshift64 bytes: not compressible, never a long run of zeros.
+bool WritePseudoRandomFile(const std::string& path, uint64_t size) {
+  kst::KstFile file;
+  if (file.Open(path, kst::FileOpenMode::kWriteTruncate) != 0) return false;
+  std::vector<char> block(kGenerateBlockBytes);
+  uint64_t state = 88172645463325252ULL;
+  for (uint64_t written = 0; written < size; written += block.size()) {
+    for (size_t i = 0; i + 8 <= block.size(); i += 8) {
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+      std::memcpy(block.data() + i, &state, 8);
+    }
+    size_t length = static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
+    if (file.Write(block.data(), length) != 0) return false;
+  }
+  return true;
+}
+
+// A device file opened through libimobiledevice, closed when the object goes away.
+class ReferenceFile {
+ public:
+  ReferenceFile(afc_client_t afc, const std::string& path) : afc_(afc) {
+    open_ = afc_file_open(afc_, path.c_str(), AFC_FOPEN_RDONLY, &handle_) == AFC_E_SUCCESS;
+  }
+  ~ReferenceFile() {
+    if (open_) afc_file_close(afc_, handle_);
+  }
+  ReferenceFile(const ReferenceFile&) = delete;
+  ReferenceFile& operator=(const ReferenceFile&) = delete;
+  bool IsOpen() const { return open_; }
+  uint64_t Handle() const { return handle_; }
+
+ private:
+  afc_client_t afc_;
+  uint64_t handle_ = 0;
+  bool open_ = false;
+};
+
+}  // namespace
+
+double MegabytesPerSecond(const Transfer& transfer) {
+  return transfer.ok && transfer.seconds > 0 ? static_cast<double>(transfer.bytes) / 1e6 / transfer.seconds : 0.0;
+}
+
+double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+uint64_t ChecksumOf(const void* data, size_t length) {
+  return MixChecksum(kChecksumSeed, static_cast<const unsigned char*>(data), length);
+}
+
+uint64_t ChecksumOfFile(const std::string& path) {
+  kst::KstFile file;
+  if (file.Open(path, kst::FileOpenMode::kRead) != 0) return 0;
+  std::vector<unsigned char> buffer(kGenerateBlockBytes);
+  uint64_t sum = kChecksumSeed;
+  for (;;) {
+    size_t count = 0;
+    if (file.Read(buffer.data(), buffer.size(), &count) != 0) return 0;
+    if (count == 0) break;
+    sum = MixChecksum(sum, buffer.data(), count);
+  }
+  return sum;
+}
+
+std::vector<Transfer> BestOfRounds(int rounds, const std::vector<std::function<Transfer()>>& paths) {
+  std::vector<Transfer> best(paths.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (size_t turn = 0; turn < paths.size(); ++turn) {
+      size_t i = (turn + static_cast<size_t>(round)) % paths.size();
+      Transfer run = paths[i]();
+      if (!run.ok) {
+        std::fprintf(stderr, "round %d, path %zu: failed\n", round + 1, i + 1);
+        continue;
+      }
+      // Every run on stderr, so that the spread behind a best figure can be judged.
+      std::fprintf(stderr, "round %d, path %zu: %.1f MB/s\n", round + 1, i + 1, MegabytesPerSecond(run));
+      if (!best[i].ok || run.seconds < best[i].seconds) best[i] = run;
+    }
+  }
+  return best;
+}
+
+LatencySummary Summarize(std::vector<double> samples_ms) {
+  LatencySummary summary;
+  if (samples_ms.empty()) return summary;
+  std::sort(samples_ms.begin(), samples_ms.end());
+  size_t n = samples_ms.size();
+  summary.median_ms = n % 2 == 1 ? samples_ms[n / 2] : (samples_ms[n / 2 - 1] + samples_ms[n / 2]) / 2;
+  size_t rank = static_cast<size_t>(std::ceil(0.9 * static_cast<double>(n)));
+  summary.p90_ms = samples_ms[std::max<size_t>(rank, 1) - 1];
+  return summary;
+}
+
+bool LargeFileDevice::Start() {
+  profile_ = vd_.MakeProfile("demo");
+  udid_ = profile_.empty() ? std::string() : vdevice_test::VdeviceFixture::ProfileUdid(profile_);
+  if (udid_.empty() || !WritePseudoRandomFile(ServedFilePath(), kLargeFileBytes)) {
+    std::fprintf(stderr, "cannot generate the demo profile with its large file\n");
+    return false;
+  }
+  // Read once so that every measured path finds the file in the page cache.
+  expected_checksum_ = ChecksumOfFile(ServedFilePath());
+  if (!vd_.Start({profile_})) {
+    std::fprintf(stderr, "cannot serve the simulated iPhone\n%s", vd_.ServerLog().c_str());
+    return false;
+  }
+  vd_.ExportSocketAddress();
+  return true;
+}
+
+bool LargeFileDevice::AllDelivered(const std::vector<Transfer>& transfers) const {
+  for (size_t i = 0; i < transfers.size(); ++i) {
+    const Transfer& transfer = transfers[i];
+    if (!transfer.ok || transfer.bytes != kLargeFileBytes || transfer.checksum != expected_checksum_) {
+      std::fprintf(stderr, "path %zu did not deliver the served file (%llu bytes, checksum %s)\n", i + 1,
+                   static_cast<unsigned long long>(transfer.bytes),
+                   transfer.checksum == expected_checksum_ ? "equal" : "differs");
+      return false;
+    }
+  }
+  return true;
+}
+
+struct ReferenceAfcReader::Client {
+  struct DeviceFree {
+    void operator()(idevice_t device) const { idevice_free(device); }
+  };
+  struct AfcFree {
+    void operator()(afc_client_t afc) const { afc_client_free(afc); }
+  };
+  std::unique_ptr<std::remove_pointer_t<idevice_t>, DeviceFree> device;
+  std::unique_ptr<std::remove_pointer_t<afc_client_t>, AfcFree> afc;
+  std::vector<char> buffer;
+
+  int64_t FileSize(const std::string& device_path) {
+    char** entries = nullptr;
+    if (afc_get_file_info(afc.get(), device_path.c_str(), &entries) != AFC_E_SUCCESS || !entries) return -1;
+    int64_t size = -1;
+    for (char** entry = entries; entry[0] && entry[1]; entry += 2) {
+      if (std::strcmp(entry[0], "st_size") == 0) size = std::strtoll(entry[1], nullptr, 10);
+    }
+    afc_dictionary_free(entries);
+    return size;
+  }
+
+  // Reads the file piece by piece into `sink`; false when opening, reading or the sink fails.
+  template <typename Sink>
+  bool ReadPieces(const std::string& device_path, uint32_t piece_bytes, Sink sink, uint64_t* total) {
+    ReferenceFile file(afc.get(), device_path);
+    if (!file.IsOpen()) return false;
+    if (buffer.size() < piece_bytes) buffer.resize(piece_bytes);
+    *total = 0;
+    for (;;) {
+      uint32_t count = 0;
+      if (afc_file_read(afc.get(), file.Handle(), buffer.data(), piece_bytes, &count) != AFC_E_SUCCESS) return false;
+      if (count == 0) return true;
+      if (!sink(buffer.data(), count)) return false;
+      *total += count;
+    }
+  }
+};
+
+ReferenceAfcReader::ReferenceAfcReader() : client_(std::make_unique<Client>()) {}
+ReferenceAfcReader::~ReferenceAfcReader() = default;
+
+bool ReferenceAfcReader::Open(const std::string& udid) {
+  idevice_t device = nullptr;
+  if (idevice_new(&device, udid.c_str()) != IDEVICE_E_SUCCESS) return false;
+  client_->device.reset(device);
+  afc_client_t afc = nullptr;
+  if (afc_client_start_service(client_->device.get(), &afc, "bench") != AFC_E_SUCCESS) return false;
+  client_->afc.reset(afc);
+  return true;
+}
+
+Transfer ReferenceAfcReader::ReadToMemory(const std::string& device_path, uint32_t piece_bytes) {
+  Transfer transfer;
+  std::string out;
+  Clock::time_point start = Clock::now();
+  int64_t size = client_->FileSize(device_path);
+  if (size < 0) return transfer;
+  out.reserve(static_cast<size_t>(size));
+  auto append = [&out](const char* data, uint32_t length) {
+    out.append(data, length);
+    return true;
+  };
+  transfer.ok = client_->ReadPieces(device_path, piece_bytes, append, &transfer.bytes);
+  transfer.seconds = SecondsSince(start);
+  transfer.checksum = ChecksumOf(out.data(), out.size());
+  return transfer;
+}
+
+Transfer ReferenceAfcReader::ReadToFile(const std::string& device_path, const std::string& local_path,
+                                        uint32_t piece_bytes) {
+  Transfer transfer;
+  {
+    Clock::time_point start = Clock::now();
+    LocalFile local(std::fopen(local_path.c_str(), "wb"));
+    if (!local) return transfer;
+    auto write = [&local](const char* data, uint32_t length) {
+      return std::fwrite(data, 1, length, local.get()) == length;
+    };
+    transfer.ok = client_->ReadPieces(device_path, piece_bytes, write, &transfer.bytes);
+    local.reset();
+    transfer.seconds = SecondsSince(start);
+  }
+  transfer.checksum = ChecksumOfFile(local_path);
+  std::remove(local_path.c_str());
+  return transfer;
+}
+
+}  // namespace bench
