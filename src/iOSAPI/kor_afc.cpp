@@ -1,5 +1,6 @@
 #include "iOSAPI/kor_afc.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -10,6 +11,8 @@
 namespace {
 
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
+// A size a device reports is reserved up front only up to this; larger files grow as they arrive.
+constexpr int64_t kMaxReservedDownload = int64_t{1} << 30;
 
 struct FileCloser {
   void operator()(std::FILE* file) const {
@@ -30,14 +33,14 @@ void ApplyInfoKey(const std::string& key, const char* value, KorAfcFileInfo* inf
   if (key == "LinkTarget") info->link = value ? value : "";
 }
 
-// Reads the file into the transfer buffer piece by piece: `prepare` runs once the device file is
-// open, then `sink` takes each piece. Reading stops at the size first seen or at an empty read.
+// Reads the file into the transfer buffer piece by piece: `prepare` runs with the file's size once
+// the device file is open, then `sink` takes each piece. Reading stops at the size first seen or at an empty read.
 template <typename Prepare, typename Sink>
 bool CopyOut(AFCConnectionRef afc, const std::string& device_path, Prepare prepare, Sink sink) {
   KorAfcFileInfo info;
   if (!KorAfcStat(afc, device_path, &info)) return false;
   KorAfcFile file(afc, device_path, kKorAfcModeRead);
-  if (!file.IsOpen() || !prepare()) return false;
+  if (!file.IsOpen() || !prepare(info.size)) return false;
   std::vector<uint8_t>& buffer = KorTransferBuffer();
   int64_t total = 0;
   while (total < info.size) {
@@ -183,8 +186,11 @@ bool KorAfcDownload(AFCConnectionRef afc, const std::string& device_path, const 
   if (local_path.empty()) {
     return CopyOut(
         afc, device_path,
-        [out] {
-          if (out) out->clear();
+        [out](int64_t size) {
+          if (!out) return true;
+          out->clear();
+          // Grown once: doubling through a large file touches twice its size in fresh memory.
+          if (size > 0) out->reserve(static_cast<size_t>(std::min<int64_t>(size, kMaxReservedDownload)));
           return true;
         },
         [out](const uint8_t* bytes, uint32_t length) {
@@ -195,7 +201,7 @@ bool KorAfcDownload(AFCConnectionRef afc, const std::string& device_path, const 
   LocalFile local;
   return CopyOut(
       afc, device_path,
-      [&] {
+      [&](int64_t) {
         local.reset(std::fopen(local_path.c_str(), "wb"));
         return local != nullptr;
       },

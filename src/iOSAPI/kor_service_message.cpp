@@ -110,7 +110,10 @@ std::string KorMessageToXml(const uint8_t* bytes, uint32_t length) {
 }
 
 std::string KorMessageFirstValue(const uint8_t* bytes, uint32_t length) {
-  std::string xml = KorMessageToXml(bytes, length);
+  return KorXmlFirstValue(KorMessageToXml(bytes, length));
+}
+
+std::string KorXmlFirstValue(const std::string& xml) {
   if (xml.size() > kKorMaxFirstValueXml) {
     KLOG(WARNING) << "service message of " << xml.size() << " XML bytes is too long for its first value";
     return std::string();

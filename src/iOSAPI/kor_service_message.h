@@ -52,5 +52,7 @@ std::string KorMessageToXml(const uint8_t* bytes, uint32_t length);
 // The text of the value of the top dictionary's first key; empty when there is none or the
 // message's XML form is longer than kKorMaxFirstValueXml.
 std::string KorMessageFirstValue(const uint8_t* bytes, uint32_t length);
+// The same reading on a message already turned into XML text.
+std::string KorXmlFirstValue(const std::string& xml);
 // The message as a value tree; false when its XML form has no root element.
 bool KorMessageToValue(const uint8_t* bytes, uint32_t length, KorValue* out);

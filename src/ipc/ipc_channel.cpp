@@ -94,6 +94,9 @@ IPCConnection* IPCChannel::Connect(int port) {
     RaiseLog(nullptr, Format("connect error: %ld", error));
     return nullptr;
   }
+  // Replies of one command follow each other closely; without this a reply can wait for the
+  // front-end's delayed acknowledgement of the one before (tens of milliseconds).
+  socket.SetNoDelay(true);
   auto connection = std::make_unique<IPCConnection>();
   connection->native = socket.Get();
   connection->socket = std::move(socket);
@@ -261,6 +264,7 @@ void IPCChannel::AcceptLoop() {
     RaiseLog(connection.get(), "Set SO_KEEPALIVE: ON");
     socket.SetBlocking(true);
     RaiseLog(connection.get(), "Set ioctlsocket : FIONBIO ON");
+    socket.SetNoDelay(true);
     connection->native = socket.Get();
     connection->socket = std::move(socket);
     connection->port = listen_->port;

@@ -5,6 +5,7 @@
 #include "iOSAPI/kor_afc.h"
 #include "iOSAPI/kor_cf.h"
 #include "iOSAPI/kor_service_message.h"
+#include "iOSAPI/kor_xml_value.h"
 #include "platform/kst_log.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_device_handles.h"
@@ -101,16 +102,12 @@ bool ReceiveAtcMessage(const KorServiceIo& io, std::string* message) {
   return true;
 }
 
-std::string CommandOf(const std::string& message) {
-  auto bytes = reinterpret_cast<const uint8_t*>(message.data());
-  auto length = static_cast<uint32_t>(message.size());
-  std::string command = KorMessageFirstValue(bytes, length);
+// The command of a message given as XML; a message too long for the first-value reading is
+// read whole instead.
+std::string CommandOf(const std::string& xml, KorValue* tree) {
+  std::string command = KorXmlFirstValue(xml);
   if (!command.empty()) return command;
-  // Too long for the first-value reading: take the command from the whole message.
-  KorValue tree;
-  if (KorMessageToValue(bytes, length, &tree) && tree.AsDictionary()) {
-    return tree.AsDictionary()->Get("Command").AsString();
-  }
+  if (KorXmlTextToValue(xml, tree) && tree->AsDictionary()) return tree->AsDictionary()->Get("Command").AsString();
   return std::string();
 }
 
@@ -185,14 +182,15 @@ void KorAssetMetricsExchange(const KorServiceIo& io, KorStorageResult* result) {
   io.send(request->bytes, request->length);
   std::string message;
   while (ReceiveAtcMessage(io, &message)) {
-    std::string command = CommandOf(message);
+    // Each message is turned into XML once; the command and the figures are both read from it.
+    std::string xml = KorMessageToXml(reinterpret_cast<const uint8_t*>(message.data()),
+                                      static_cast<uint32_t>(message.size()));
+    KorValue tree;
+    std::string command = CommandOf(xml, &tree);
     if (command == "Ping" || command == "IdleExit") return;
     if (command != "AssetMetrics") continue;
-    KorValue tree;
-    if (KorMessageToValue(reinterpret_cast<const uint8_t*>(message.data()), static_cast<uint32_t>(message.size()),
-                          &tree)) {
-      KorParseAssetMetrics(tree, result);
-    }
+    if (tree.IsEmpty()) KorXmlTextToValue(xml, &tree);
+    KorParseAssetMetrics(tree, result);
     return;
   }
 }

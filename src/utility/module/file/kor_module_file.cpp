@@ -151,7 +151,11 @@ int KorModuleFile::SendDownloadBlock(kst::IPCPacket* packet, const KorCommandPay
   message.attachment = data;
   message.attachment_length = length;
   SendIntermediate(packet, message);
-  if (!transfer->reader->AllBlocksRead()) return kKorOk;
+  if (!transfer->reader->AllBlocksRead()) {
+    // The front-end is busy with this block meanwhile; its next request usually wants the next.
+    transfer->reader->ReadAhead();
+    return kKorOk;
+  }
   EndTransfer(task);
   return SendResult(packet, uuid, kKorOk);
 }
@@ -210,7 +214,7 @@ int KorModuleFile::OpenUpload(kst::IPCPacket* packet, const KorCommandPayload& p
   }
   auto task = FindCommandTask(packet);
   if (!task) return kKorStopped;
-  task->SetTaskState(transfer);
+  task->SetTaskState(std::move(transfer));
   return RequestNextBlock(packet, uuid);
 }
 
@@ -225,6 +229,9 @@ int KorModuleFile::WriteUploadBlock(kst::IPCPacket* packet, const KorCommandPayl
   if (transfer->writer->WriteBlock(block, payload.attachment, payload.attachment_length) != kFilePacketReady) {
     KLOG(WARNING) << "upload block " << block.id << " was not written; it will be asked for again";
   }
+  // The task alone must own the transfer when the last block ends it, so that the file is in
+  // place before the final reply goes out.
+  transfer.reset();
   return RequestNextBlock(packet, uuid);
 }
 
@@ -248,7 +255,8 @@ int KorModuleFile::RequestNextBlock(kst::IPCPacket* packet, const std::string& u
   message.stage = kStageEnd;
   message.info = VelJsonUtil::ToString(state);
   transfer.reset();
-  EndTransfer(task);  // the writer puts the file in place
+  EndTransfer(task);  // the writer puts the file in place, as the last owner
+
   SendIntermediate(packet, message);
   return SendResult(packet, uuid, kKorOk);
 }
