@@ -76,8 +76,15 @@ class StagedDownload {
       rapidjson::Document description;
       LocalFile out(std::fopen(local_path.c_str(), "wb"));
       if (!out || !Open(device_path, &description)) return transfer;
-      for (const auto& [id, block] : BlockPlan(description)) {
-        if (!FetchBlock(block, out.get(), &transfer.bytes)) return transfer;
+      // The next block is asked for before this one is written, so that Tandrel and the
+      // front-end work at the same time.
+      auto plan = BlockPlan(description);
+      if (!plan.empty() && !Request(plan.begin()->second)) return transfer;
+      for (auto it = plan.begin(); it != plan.end(); ++it) {
+        auto next = std::next(it);
+        if (!ReceiveBlock(it->second, next == plan.end() ? nullptr : &next->second, out.get(), &transfer.bytes)) {
+          return transfer;
+        }
       }
       transfer.ok = AwaitSuccess();
       out.reset();
@@ -109,14 +116,17 @@ class StagedDownload {
     return opened->info && VelJsonUtil::Parse(*opened->info, description);
   }
 
-  // Stage 2: asks for one block and writes its data at the block's offset.
-  bool FetchBlock(const Block& block, std::FILE* out, uint64_t* written) {
-    if (!Send(R"("stage":2,"code":0)", BlockRequestJson(block))) return false;
+  // Stage 2: asks for one block.
+  bool Request(const Block& block) { return Send(R"("stage":2,"code":0)", BlockRequestJson(block)); }
+
+  // Takes one block's data, asks for the next (if any), and writes the data at its offset.
+  bool ReceiveBlock(const Block& block, const Block* next, std::FILE* out, uint64_t* written) {
     auto data = NextReply();
     if (!data || frontend::IsFinalStatus(data->status)) {
       std::fprintf(stderr, "702 block %lld failed\n", static_cast<long long>(block.id));
       return false;
     }
+    if (next && !Request(*next)) return false;
     if (std::fseek(out, static_cast<long>(block.offset), SEEK_SET) != 0) return false;
     size_t length = data->attachment.size();
     if (std::fwrite(data->attachment.data(), 1, length, out) != length) return false;

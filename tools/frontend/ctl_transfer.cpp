@@ -163,14 +163,21 @@ int PullCommand(const GlobalOptions& options, const std::vector<std::string>& ar
     return kExitUsage;
   }
   uint64_t done = 0;
-  for (const auto& [id, block] : PlanOf(description)) {
-    session->link.Send(702, task, DeviceJson(*device, R"("stage":2,"code":0)"),
-                       frontend::CompressAttachment(BlockJson(block)));
+  // The next block is asked for before this one is written, so Tandrel reads while we write.
+  auto plan = PlanOf(description);
+  auto request = [&](const Block& block) {
+    return session->link.Send(702, task, DeviceJson(*device, R"("stage":2,"code":0)"),
+                              frontend::CompressAttachment(BlockJson(block)));
+  };
+  if (!plan.empty()) request(plan.begin()->second);
+  for (auto it = plan.begin(); it != plan.end(); ++it) {
+    const Block& block = it->second;
     auto data = NextOfTask(*session, task, options, &code);
     if (!data || frontend::IsFinalStatus(data->status)) {
       EndProgress();
       return data ? code : kExitLink;
     }
+    if (std::next(it) != plan.end()) request(std::next(it)->second);
     std::fseek(out.get(), static_cast<long>(block.offset), SEEK_SET);
     std::fwrite(data->attachment.data(), 1, data->attachment.size(), out.get());
     done += data->attachment.size();

@@ -108,9 +108,9 @@ bool Link::ReadPacket() {
   if (!kst::DecodePacketHeader(header_bytes, sizeof(header_bytes), &header) || header.length > kMaxPayload) {
     return false;  // the stream is out of step; nothing after this can be trusted
   }
-  std::vector<uint8_t> payload(static_cast<size_t>(header.length));
+  std::string payload(static_cast<size_t>(header.length), '\0');
   if (!payload.empty() && !connection_.RecvAll(payload.data(), payload.size())) return false;
-  Push(DecodeMessage(header.command, header.status, header.task_id, payload.data(), payload.size()));
+  Push(DecodeMessage(header.command, header.status, header.task_id, std::move(payload)));
   return true;
 }
 

@@ -37,42 +37,70 @@ bool ParseMessageJson(const char* text, size_t length, Message* message) {
 
 }  // namespace
 
-Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length) {
-  Message message;
-  message.command = command;
-  message.status = status;
-  message.task = task;
-  if (!payload || length == 0) {
-    message.error = "empty payload";
-    return message;
+namespace {
+
+// Reads the text part of a payload; the offset where the attachment starts, or npos.
+size_t DecodeText(const char* bytes, size_t length, Message* message) {
+  if (!bytes || length == 0) {
+    message->error = "empty payload";
+    return std::string::npos;
   }
-  const char* bytes = reinterpret_cast<const char*>(payload);
   const char* first = static_cast<const char*>(std::memchr(bytes, 0, length));
   if (!first) {
-    message.error = "no 0x00 after the format number";
-    return message;
+    message->error = "no 0x00 after the format number";
+    return std::string::npos;
   }
-  message.format = std::atoi(std::string(bytes, static_cast<size_t>(first - bytes)).c_str());
+  message->format = std::atoi(std::string(bytes, static_cast<size_t>(first - bytes)).c_str());
   const char* json = first + 1;
   size_t rest = length - static_cast<size_t>(json - bytes);
   const char* end = static_cast<const char*>(std::memchr(json, 0, rest));
   if (!end) {
-    message.error = "no 0x00 after the JSON text";
-    return message;
+    message->error = "no 0x00 after the JSON text";
+    return std::string::npos;
   }
-  if (!ParseMessageJson(json, static_cast<size_t>(end - json), &message)) return message;
-  size_t attachment_offset = static_cast<size_t>(end + 1 - bytes);
-  message.attachment.assign(bytes + attachment_offset, length - attachment_offset);
-  if (message.type == 0 && !message.attachment.empty()) {
-    std::string inflated;
-    if (kst::ZlibDecompress(reinterpret_cast<const uint8_t*>(message.attachment.data()), message.attachment.size(),
-                            kMaxInflated, &inflated)) {
-      message.attachment.swap(inflated);
-      message.attachment_inflated = true;
-    } else {
-      message.error = "type-0 attachment does not inflate";
-    }
+  if (!ParseMessageJson(json, static_cast<size_t>(end - json), message)) return std::string::npos;
+  return static_cast<size_t>(end + 1 - bytes);
+}
+
+void InflateTypeZero(Message* message) {
+  if (message->type != 0 || message->attachment.empty()) return;
+  std::string inflated;
+  if (kst::ZlibDecompress(reinterpret_cast<const uint8_t*>(message->attachment.data()), message->attachment.size(),
+                          kMaxInflated, &inflated)) {
+    message->attachment.swap(inflated);
+    message->attachment_inflated = true;
+  } else {
+    message->error = "type-0 attachment does not inflate";
   }
+}
+
+Message Header(uint32_t command, uint16_t status, uint64_t task) {
+  Message message;
+  message.command = command;
+  message.status = status;
+  message.task = task;
+  return message;
+}
+
+}  // namespace
+
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length) {
+  Message message = Header(command, status, task);
+  size_t attachment = DecodeText(reinterpret_cast<const char*>(payload), length, &message);
+  if (attachment == std::string::npos) return message;
+  message.attachment.assign(reinterpret_cast<const char*>(payload) + attachment, length - attachment);
+  InflateTypeZero(&message);
+  message.valid = true;
+  return message;
+}
+
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, std::string&& payload) {
+  Message message = Header(command, status, task);
+  size_t attachment = DecodeText(payload.data(), payload.size(), &message);
+  if (attachment == std::string::npos) return message;
+  message.attachment = std::move(payload);
+  message.attachment.erase(0, attachment);
+  InflateTypeZero(&message);
   message.valid = true;
   return message;
 }

@@ -26,6 +26,8 @@ struct Message {
 
 // Decodes a packet's payload; never throws, never reads past `length`.
 Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length);
+// The same, taking over the payload's memory for the attachment instead of copying it.
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, std::string&& payload);
 
 // The payload of a command: "<format>", 0x00, JSON, 0x00, attachment.
 std::string EncodeCommandPayload(int format, const std::string& json, const std::string& attachment);
