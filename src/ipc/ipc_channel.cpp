@@ -33,31 +33,37 @@ void IPCChannel::Close() {
     stop_.store(true);
   }
   stop_signal_.notify_all();
+  // Shut the sockets down first: that wakes every thread blocked on them while their numbers
+  // stay valid; they are closed only once no thread uses them any more.
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (IPCConnection* connection : connections_) {
-      std::lock_guard<std::mutex> send_lock(connection->send_mutex);
-      connection->socket.Shutdown();
-      connection->socket.Close();
-    }
-    connections_.clear();
-    if (listen_) {
-      listen_->socket.Shutdown();
-      listen_->socket.Close();
-    }
+    for (IPCConnection* connection : connections_) connection->socket.Shutdown();
+    if (listen_) listen_->socket.Shutdown();
   }
   connection_added_.notify_all();
-  if (receive_thread_.joinable() && receive_thread_.get_id() != std::this_thread::get_id()) receive_thread_.join();
-  if (accept_thread_.joinable() && accept_thread_.get_id() != std::this_thread::get_id()) accept_thread_.join();
+  JoinThreads();
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (IPCConnection* connection : connections_) {
+    std::lock_guard<std::mutex> send_lock(connection->send_mutex);
+    connection->socket.Close();
+  }
+  connections_.clear();
+  if (listen_) listen_->socket.Close();
+}
+
+void IPCChannel::JoinThreads() {
+  auto join = [](std::thread& thread) {
+    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
+    if (thread.joinable()) thread.detach();
+  };
+  join(receive_thread_);
+  join(accept_thread_);
   std::vector<std::thread> heartbeats;
   {
     std::lock_guard<std::mutex> lock(heartbeat_mutex_);
     heartbeats.swap(heartbeat_threads_);
   }
-  for (std::thread& thread : heartbeats) {
-    if (thread.joinable() && thread.get_id() != std::this_thread::get_id()) thread.join();
-    if (thread.joinable()) thread.detach();
-  }
+  for (std::thread& thread : heartbeats) join(thread);
 }
 
 int IPCChannel::RaiseEvent(int32_t kind, const void* subject, const char* text) {
@@ -252,7 +258,7 @@ void IPCChannel::HeartbeatLoop(IPCConnection* connection) {
 void IPCChannel::AcceptLoop() {
   while (!Stopping()) {
     RaiseEvent(kIPCEventAccepting, listen_.get());
-    KstSocket socket = Accept(listen_->socket);
+    KstSocket socket = Accept(listen_->socket);  // the listening socket is closed only after this thread ends
     if (!socket.Valid()) {
       if (Stopping()) return;
       SleepUnlessStopped(std::chrono::milliseconds(100));

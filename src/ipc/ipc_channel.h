@@ -103,6 +103,7 @@ class IPCChannel {
   int RaiseEvent(int32_t kind, const void* subject, const char* text = nullptr);
 
  private:
+  void JoinThreads();
   void ReceiveLoop();
   void HeartbeatLoop(IPCConnection* connection);
   void AcceptLoop();

@@ -2,6 +2,7 @@
 // Every socket the program opens is held by a KstSocket, which closes it when it goes away.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,11 +54,12 @@ class KstSocket {
   bool SetBufferSizes(int bytes) const;
   // The local port of a bound or connected TCP socket, or -1.
   int LocalPort() const;
-  int LastError() const { return last_error_; }
+  int LastError() const { return last_error_.load(); }
 
  private:
   NativeSocket fd_ = kInvalidSocket;
-  mutable int last_error_ = 0;
+  // Written by a failing send or receive, which may run on different threads.
+  mutable std::atomic<int> last_error_{0};
 };
 
 // Connects to 127.0.0.1:port. On failure the socket is invalid and *error holds errno.
