@@ -44,7 +44,9 @@ bool KstLibrary::Load(const std::string& path_or_name) {
   Free();
   std::string target =
       path_or_name.find('/') == std::string::npos ? FindInSearchFolders(path_or_name) : path_or_name;
-  handle_ = ::dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Freeing a handle never unloads the code: a library's own threads and objects may outlive
+  // the handle (a device framework's event threads, objects it handed out).
+  handle_ = ::dlopen(target.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* text = ::dlerror();
     last_error_ = text ? text : "dlopen failed";

@@ -12,7 +12,8 @@ class KstLibrary {
   KstLibrary(const KstLibrary&) = delete;
   KstLibrary& operator=(const KstLibrary&) = delete;
 
-  // Loads a library by full path or by name (searched in the added folders first).
+  // Loads a library by full path or by name (searched in the added folders first). A loaded
+  // library stays in the process after Free.
   bool Load(const std::string& path_or_name);
   void Free();
   bool Loaded() const { return handle_ != nullptr; }
