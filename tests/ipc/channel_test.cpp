@@ -100,8 +100,8 @@ TEST(SocketChannelTest, LostConnectionIsReportedExactlyOnce) {
 TEST(SocketChannelTest, ConnectFailureRaisesALogEvent) {
   int free_port = kst::IPCChannel::ProbePort();
   ASSERT_GT(free_port, 0);
+  std::vector<std::string> logs;  // outlives the channel, whose threads write to it
   RecordingChannel channel(60s);
-  std::vector<std::string> logs;
   channel.SetEventCallback([&logs](const kst::IPCEvent& event) {
     if (event.kind == kst::kIPCEventLog) logs.emplace_back(event.text);
     return 0;
@@ -135,10 +135,11 @@ TEST(SocketChannelTest, IdleOutgoingConnectionGetsHeartbeatsUnlessTheCallbackSup
 }
 
 TEST(SocketChannelTest, AcceptedConnectionsNeverSendHeartbeats) {
-  RecordingChannel channel(50ms);
+  // Declared before the channel so that they outlive its threads.
   std::vector<int> kinds;
   std::vector<std::string> logs;
   std::mutex mutex;
+  RecordingChannel channel(50ms);
   channel.SetEventCallback([&](const kst::IPCEvent& event) {
     std::lock_guard<std::mutex> lock(mutex);
     kinds.push_back(event.kind);
