@@ -16,6 +16,7 @@ cmake --build "$BUILD" --target $targets
 corpus_root="$BUILD/corpus"
 python3 scripts/make_fuzz_seeds.py "$corpus_root"
 
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$PWD/fuzz/ubsan.supp"
 status=0
 for target in $targets; do
   corpus="$corpus_root/${target%_fuzz}"
