@@ -3,17 +3,15 @@
 // libimobiledevice's own AFC client reading the same file from the same simulated iPhone in the
 // same run, once into memory and once into a local file; prints MB/s of both and their ratio.
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "bench_support.h"
+#include "device_monitor_fixture.h"
 #include "iOSAPI/kor_afc.h"
 #include "platform/kst_fs.h"
 #include "platform/kst_process.h"
-#include "platform/qr_task_pool.h"
 #include "utility/ios/kor_device_monitor.h"
 
 namespace {
@@ -24,39 +22,10 @@ using namespace std::chrono_literals;
 constexpr int kRounds = 3;
 constexpr double kTargetRatio = 0.9;
 
-// Remembers the first device the monitor reports ready.
-class ReadyObserver : public KorDeviceCallback {
- public:
-  void OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) override {
-    if (event != kKorDeviceEventReady) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!ready_) ready_ = device;
-    signal_.notify_all();
-  }
-  std::shared_ptr<KorDevice> WaitReady(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    signal_.wait_for(lock, timeout, [this] { return ready_ != nullptr; });
-    return ready_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable signal_;
-  std::shared_ptr<KorDevice> ready_;
-};
-
 // Brings up this process's device layer against the served device and takes the AFC service the
-// modules share. The observer stays registered for the process's life, hence static.
+// modules share.
 std::shared_ptr<KorDeviceService> OpenTandrelAfc() {
-  static ReadyObserver observer;
-  kst::SetEnv("TANDREL_REGISTRY", BENCH_REGISTRY_FILE);
-  QrTaskPool::Get().Activate(4);
-  KorDeviceMonitor::Get().RegisterObserver(&observer);
-  {
-    std::lock_guard<std::mutex> lock(KorDeviceMonitor::Get().Lock());
-    if (KorDeviceMonitor::Get().StartMonitoring() != 0) return nullptr;
-  }
-  std::shared_ptr<KorDevice> device = observer.WaitReady(30s);
+  std::shared_ptr<KorDevice> device = StartDeviceMonitorInProcess(BENCH_REGISTRY_FILE, 30s);
   if (!device) return nullptr;
   int result = 0;
   return KorDeviceHandles::Get().GetService(device->Device(), &result, kKorAfcService, nullptr, true);

@@ -14,6 +14,7 @@
 
 #include "bench_frontend.h"
 #include "bench_support.h"
+#include "frontend_file_blocks.h"
 #include "frontend_message.h"
 #include "platform/vel_json_util.h"
 
@@ -31,36 +32,7 @@ constexpr auto kReplyTimeout = 60s;
 // row of its own, to tell the cost of the smaller piece from the cost of the link.
 constexpr uint32_t kBlockSizedReadBytes = 2u << 20;
 
-struct Block {
-  int64_t id = 0;
-  int64_t offset = 0;
-  int64_t length = 0;
-};
-
-// The blocks of a file description's "fbs", in block-number order (the order pull asks for them).
-std::map<int64_t, Block> BlockPlan(const rapidjson::Value& description) {
-  std::map<int64_t, Block> plan;
-  const rapidjson::Value* fbs = VelJsonUtil::GetObject(description, "fbs");
-  if (!fbs) return plan;
-  for (const auto& entry : fbs->GetObject()) {
-    Block block;
-    block.id = std::atoll(entry.name.GetString());
-    if (block.id <= 0 || !VelJsonUtil::GetInt64(entry.value, "offset", &block.offset) ||
-        !VelJsonUtil::GetInt64(entry.value, "offset_length", &block.length)) {
-      continue;
-    }
-    plan[block.id] = block;
-  }
-  return plan;
-}
-
-std::string BlockRequestJson(const Block& block) {
-  rapidjson::Document json(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "id", block.id);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset_length", block.length);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset", block.offset);
-  return VelJsonUtil::ToString(json);
-}
+using Block = frontend::FileBlock;
 
 // One staged download on the link of a running Tandrel.
 class StagedDownload {
@@ -78,7 +50,7 @@ class StagedDownload {
       if (!out || !Open(device_path, &description)) return transfer;
       // The next block is asked for before this one is written, so that Tandrel and the
       // front-end work at the same time.
-      auto plan = BlockPlan(description);
+      auto plan = frontend::FileBlockPlan(description);
       if (!plan.empty() && !Request(plan.begin()->second)) return transfer;
       for (auto it = plan.begin(); it != plan.end(); ++it) {
         auto next = std::next(it);
@@ -117,7 +89,7 @@ class StagedDownload {
   }
 
   // Stage 2: asks for one block.
-  bool Request(const Block& block) { return Send(R"("stage":2,"code":0)", BlockRequestJson(block)); }
+  bool Request(const Block& block) { return Send(R"("stage":2,"code":0)", frontend::FileBlockJson(block)); }
 
   // Takes one block's data, asks for the next (if any), and writes the data at its offset.
   bool ReceiveBlock(const Block& block, const Block* next, std::FILE* out, uint64_t* written) {

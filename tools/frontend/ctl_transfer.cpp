@@ -9,6 +9,7 @@
 
 #include "ctl_commands.h"
 #include "ctl_device.h"
+#include "frontend_file_blocks.h"
 #include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
 
@@ -25,52 +26,7 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-struct Block {
-  int64_t id = 0;
-  uint64_t offset = 0;
-  uint64_t length = 0;
-};
-
-std::string BlockJson(const Block& block) {
-  rapidjson::Document json(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "id", block.id);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset_length", static_cast<int64_t>(block.length));
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "offset", static_cast<int64_t>(block.offset));
-  return VelJsonUtil::ToString(json);
-}
-
-bool ParseBlock(const rapidjson::Value& json, Block* block) {
-  int64_t offset = 0;
-  int64_t length = 0;
-  if (!VelJsonUtil::GetInt64(json, "id", &block->id) || !VelJsonUtil::GetInt64(json, "offset", &offset) ||
-      !VelJsonUtil::GetInt64(json, "offset_length", &length) || offset < 0 || length < 0) {
-    return false;
-  }
-  block->offset = static_cast<uint64_t>(offset);
-  block->length = static_cast<uint64_t>(length);
-  return true;
-}
-
-// The blocks of a description's "fbs", by number.
-std::map<int64_t, Block> PlanOf(const rapidjson::Value& description) {
-  std::map<int64_t, Block> plan;
-  const rapidjson::Value* fbs = VelJsonUtil::GetObject(description, "fbs");
-  if (!fbs) return plan;
-  for (const auto& entry : fbs->GetObject()) {
-    Block block;
-    int64_t offset = 0;
-    int64_t length = 0;
-    block.id = std::atoll(entry.name.GetString());
-    if (block.id <= 0 || !VelJsonUtil::GetInt64(entry.value, "offset", &offset) ||
-        !VelJsonUtil::GetInt64(entry.value, "offset_length", &length) || offset < 0 || length < 0) {
-      continue;
-    }
-    block.offset = static_cast<uint64_t>(offset);
-    block.length = static_cast<uint64_t>(length);
-    plan[block.id] = block;
-  }
-  return plan;
-}
+using Block = frontend::FileBlock;
 
 std::string Md5Hex(const std::string& path) {
   File file(std::fopen(path.c_str(), "rb"));
@@ -164,10 +120,10 @@ int PullCommand(const GlobalOptions& options, const std::vector<std::string>& ar
   }
   uint64_t done = 0;
   // The next block is asked for before this one is written, so Tandrel reads while we write.
-  auto plan = PlanOf(description);
+  auto plan = frontend::FileBlockPlan(description);
   auto request = [&](const Block& block) {
     return session->link.Send(702, task, DeviceJson(*device, R"("stage":2,"code":0)"),
-                              frontend::CompressAttachment(BlockJson(block)));
+                              frontend::CompressAttachment(frontend::FileBlockJson(block)));
   };
   if (!plan.empty()) request(plan.begin()->second);
   for (auto it = plan.begin(); it != plan.end(); ++it) {
@@ -223,7 +179,7 @@ int PushCommand(const GlobalOptions& options, const std::vector<std::string>& ar
     if (message->stage == 3) continue;  // the device has the whole file; the final reply follows
     rapidjson::Document request;
     Block block;
-    if (!VelJsonUtil::Parse(message->attachment, &request) || !ParseBlock(request, &block) ||
+    if (!VelJsonUtil::Parse(message->attachment, &request) || !frontend::ParseFileBlock(request, &block) ||
         block.offset + block.length > static_cast<uint64_t>(size)) {
       std::cerr << "tandrelctl: Tandrel asked for a block this file does not have\n";
       return kExitFailed;
@@ -231,7 +187,7 @@ int PushCommand(const GlobalOptions& options, const std::vector<std::string>& ar
     buffer.resize(block.length);
     std::fseek(in.get(), static_cast<long>(block.offset), SEEK_SET);
     size_t read = std::fread(buffer.data(), 1, buffer.size(), in.get());
-    session->link.Send(703, task, DeviceJson(*device, R"("stage":2,"code":0,"info":)" + BlockJson(block)),
+    session->link.Send(703, task, DeviceJson(*device, R"("stage":2,"code":0,"info":)" + frontend::FileBlockJson(block)),
                        std::string(buffer.data(), read));
     sent += read;
     DrawProgressBar(std::min(1.0, static_cast<double>(sent) / static_cast<double>(size)));
