@@ -117,7 +117,7 @@ int KorModuleFile::OpenDownload(kst::IPCPacket* packet, const KorCommandPayload&
     return SendResult(packet, uuid, kKorFileUnreadable);
   }
   auto task = FindCommandTask(packet);
-  if (!task) return kKorStopped;
+  if (!task) return FinishStopped(packet, uuid);
   task->SetTaskState(transfer);
   KorMessage message;
   message.stage = kStageOpen;
@@ -213,7 +213,7 @@ int KorModuleFile::OpenUpload(kst::IPCPacket* packet, const KorCommandPayload& p
     return SendResult(packet, uuid, kKorFileNotWritable);
   }
   auto task = FindCommandTask(packet);
-  if (!task) return kKorStopped;
+  if (!task) return FinishStopped(packet, uuid);
   task->SetTaskState(std::move(transfer));
   return RequestNextBlock(packet, uuid);
 }
@@ -238,7 +238,7 @@ int KorModuleFile::WriteUploadBlock(kst::IPCPacket* packet, const KorCommandPayl
 int KorModuleFile::RequestNextBlock(kst::IPCPacket* packet, const std::string& uuid) {
   auto task = FindCommandTask(packet);
   auto transfer = TransferOf(task);
-  if (!transfer || !transfer->writer) return kKorStopped;
+  if (!transfer || !transfer->writer) return FinishStopped(packet, uuid);
   KorMessage message;
   message.uuid = uuid;
   if (auto next = transfer->writer->NextRequest()) {
