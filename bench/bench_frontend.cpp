@@ -31,16 +31,6 @@ std::map<std::string, int64_t> WaitForReadyDevices(frontend::Link& link, size_t 
   return ready;
 }
 
-std::string DeviceCommandJson(const std::string& udid, int64_t code, const std::string& extra) {
-  rapidjson::Document json(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictStringValue(json, json.GetAllocator(), "uuid", udid);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "code", code);
-  std::string text = VelJsonUtil::ToString(json);
-  if (extra.empty()) return text;
-  text.pop_back();
-  return text + "," + extra + "}";
-}
-
 uint64_t NextTaskId() {
   static std::atomic<uint64_t> next{1000};
   return next++;

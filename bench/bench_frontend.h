@@ -22,9 +22,6 @@ std::unique_ptr<harness::Tandrel> StartTandrelFor(const vdevice_test::VdeviceFix
 std::map<std::string, int64_t> WaitForReadyDevices(frontend::Link& link, size_t count,
                                                    std::chrono::milliseconds timeout);
 
-// {"uuid":..., "code":...} plus `extra` members (the inside of a JSON object, may be empty).
-std::string DeviceCommandJson(const std::string& udid, int64_t code, const std::string& extra = std::string());
-
 // A task ID no other command of this process uses.
 uint64_t NextTaskId();
 

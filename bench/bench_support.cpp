@@ -227,11 +227,11 @@ Transfer ReferenceAfcReader::ReadToMemory(const std::string& device_path, uint32
 }
 
 Transfer ReferenceAfcReader::ReadToFile(const std::string& device_path, const std::string& local_path,
-                                        uint32_t piece_bytes) {
+                                        uint32_t piece_bytes, LocalTarget target) {
   Transfer transfer;
   {
     Clock::time_point start = Clock::now();
-    LocalFile local(std::fopen(local_path.c_str(), "wb"));
+    LocalFile local = OpenLocalTarget(local_path, target);
     if (!local) return transfer;
     auto write = [&local](const char* data, uint32_t length) {
       return std::fwrite(data, 1, length, local.get()) == length;
@@ -240,9 +240,32 @@ Transfer ReferenceAfcReader::ReadToFile(const std::string& device_path, const st
     local.reset();
     transfer.seconds = SecondsSince(start);
   }
-  transfer.checksum = ChecksumOfFile(local_path);
-  std::remove(local_path.c_str());
+  FinishLocalTarget(local_path, target, &transfer);
   return transfer;
+}
+
+LocalFile OpenLocalTarget(const std::string& path, LocalTarget target) {
+  if (target == LocalTarget::kOverwrite) {
+    if (std::FILE* kept = std::fopen(path.c_str(), "r+b")) return LocalFile(kept);
+  }
+  return LocalFile(std::fopen(path.c_str(), "wb"));
+}
+
+void FinishLocalTarget(const std::string& path, LocalTarget target, Transfer* transfer) {
+  transfer->checksum = ChecksumOfFile(path);
+  if (target == LocalTarget::kNewFile) {
+    std::remove(path.c_str());
+    return;
+  }
+  LocalFile file(std::fopen(path.c_str(), "r+b"));
+  if (!file) return;
+  std::fseek(file.get(), 0, SEEK_END);
+  long size = std::ftell(file.get());
+  std::rewind(file.get());
+  std::vector<char> zeros(kGenerateBlockBytes);
+  for (long done = 0; done < size; done += static_cast<long>(zeros.size())) {
+    std::fwrite(zeros.data(), 1, std::min<size_t>(zeros.size(), static_cast<size_t>(size - done)), file.get());
+  }
 }
 
 }  // namespace bench

@@ -39,6 +39,19 @@ struct LocalFileCloser {
 };
 using LocalFile = std::unique_ptr<std::FILE, LocalFileCloser>;
 
+// Where a measured download lands on this computer.
+enum class LocalTarget {
+  kNewFile,  // a file created for the run and removed after it
+  // One file that every run writes over in place, its pages kept in memory between runs. On this
+  // VM, pages handed out again soon after hundreds of MiB were freed cost several times more to
+  // touch, at moments no run controls; writing into kept pages leaves that noise out.
+  kOverwrite,
+};
+LocalFile OpenLocalTarget(const std::string& path, LocalTarget target);
+// Checksums the file a run wrote (after its clock stopped), then removes it or, when it is kept,
+// overwrites it with zeros in place, so that no run can pass on bytes an earlier run wrote.
+void FinishLocalTarget(const std::string& path, LocalTarget target, Transfer* transfer);
+
 double MegabytesPerSecond(const Transfer& transfer);
 double SecondsSince(Clock::time_point start);
 
@@ -97,7 +110,7 @@ class ReferenceAfcReader {
   // information, or into a local file.
   Transfer ReadToMemory(const std::string& device_path, uint32_t piece_bytes = kReferenceReadBytes);
   Transfer ReadToFile(const std::string& device_path, const std::string& local_path,
-                      uint32_t piece_bytes = kReferenceReadBytes);
+                      uint32_t piece_bytes = kReferenceReadBytes, LocalTarget target = LocalTarget::kNewFile);
 
  private:
   struct Client;

@@ -14,9 +14,8 @@
 
 #include "bench_frontend.h"
 #include "bench_support.h"
-#include "frontend_file_blocks.h"
 #include "frontend_message.h"
-#include "platform/vel_json_util.h"
+#include "frontend_staged_download.h"
 
 namespace {
 
@@ -24,17 +23,16 @@ using bench::LocalFile;
 using bench::Transfer;
 using namespace std::chrono_literals;
 
-constexpr uint32_t kStagedDownload = 702;
 constexpr int kRounds = 3;
 constexpr double kTargetRatio = 0.9;
 constexpr auto kReplyTimeout = 60s;
 // The staged download's blocks are 2 MiB; the reference also reads in pieces of that size on a
 // row of its own, to tell the cost of the smaller piece from the cost of the link.
 constexpr uint32_t kBlockSizedReadBytes = 2u << 20;
+// Every path writes over the same local file, so that all of them write into pages already there.
+constexpr bench::LocalTarget kTarget = bench::LocalTarget::kOverwrite;
 
-using Block = frontend::FileBlock;
-
-// One staged download on the link of a running Tandrel.
+// One staged download on the link of a running Tandrel, driven as tandrelctl pull drives it.
 class StagedDownload {
  public:
   StagedDownload(frontend::Link& link, std::string udid, int64_t code)
@@ -44,78 +42,30 @@ class StagedDownload {
     Transfer transfer;
     {
       bench::Clock::time_point start = bench::Clock::now();
-      task_ = bench::NextTaskId();
-      rapidjson::Document description;
-      LocalFile out(std::fopen(local_path.c_str(), "wb"));
-      if (!out || !Open(device_path, &description)) return transfer;
-      // The next block is asked for before this one is written, so that Tandrel and the
-      // front-end work at the same time.
-      auto plan = frontend::FileBlockPlan(description);
-      if (!plan.empty() && !Request(plan.begin()->second)) return transfer;
-      for (auto it = plan.begin(); it != plan.end(); ++it) {
-        auto next = std::next(it);
-        if (!ReceiveBlock(it->second, next == plan.end() ? nullptr : &next->second, out.get(), &transfer.bytes)) {
-          return transfer;
-        }
-      }
-      transfer.ok = AwaitSuccess();
+      LocalFile out = bench::OpenLocalTarget(local_path, kTarget);
+      if (!out) return transfer;
+      frontend::DownloadRequest request;
+      request.task = bench::NextTaskId();
+      request.device_path = device_path;
+      request.command_json = [this](const std::string& members) {
+        return frontend::DeviceCommandJson(udid_, code_, members);
+      };
+      request.timeout = kReplyTimeout;
+      frontend::DownloadReport report = frontend::RunStagedDownload(link_, request, out.get());
       out.reset();
       transfer.seconds = bench::SecondsSince(start);
+      transfer.bytes = report.bytes;
+      transfer.ok = report.outcome == frontend::DownloadOutcome::kDone;
+      if (!transfer.ok) std::fprintf(stderr, "702 download failed (code %lld)\n", static_cast<long long>(report.code));
     }
-    transfer.checksum = bench::ChecksumOfFile(local_path);
-    std::remove(local_path.c_str());
+    bench::FinishLocalTarget(local_path, kTarget, &transfer);
     return transfer;
   }
 
  private:
-  std::optional<frontend::Message> NextReply() { return link_.NextFor(task_, kReplyTimeout); }
-
-  bool Send(const std::string& stage_json, const std::string& parameters) {
-    return link_.Send(kStagedDownload, task_, bench::DeviceCommandJson(udid_, code_, stage_json),
-                      frontend::CompressAttachment(parameters));
-  }
-
-  // Stage 1: names the device file; the reply carries its description and block plan.
-  bool Open(const std::string& device_path, rapidjson::Document* description) {
-    rapidjson::Document open(rapidjson::kObjectType);
-    VelJsonUtil::AddJsonDictStringValue(open, open.GetAllocator(), "path", device_path);
-    if (!Send(R"("stage":1,"code":0)", VelJsonUtil::ToString(open))) return false;
-    auto opened = NextReply();
-    if (!opened || frontend::IsFinalStatus(opened->status)) {
-      std::fprintf(stderr, "702 open failed (code %lld)\n", opened ? static_cast<long long>(opened->code) : -1LL);
-      return false;
-    }
-    return opened->info && VelJsonUtil::Parse(*opened->info, description);
-  }
-
-  // Stage 2: asks for one block.
-  bool Request(const Block& block) { return Send(R"("stage":2,"code":0)", frontend::FileBlockJson(block)); }
-
-  // Takes one block's data, asks for the next (if any), and writes the data at its offset.
-  bool ReceiveBlock(const Block& block, const Block* next, std::FILE* out, uint64_t* written) {
-    auto data = NextReply();
-    if (!data || frontend::IsFinalStatus(data->status)) {
-      std::fprintf(stderr, "702 block %lld failed\n", static_cast<long long>(block.id));
-      return false;
-    }
-    if (next && !Request(*next)) return false;
-    if (std::fseek(out, static_cast<long>(block.offset), SEEK_SET) != 0) return false;
-    size_t length = data->attachment.size();
-    if (std::fwrite(data->attachment.data(), 1, length, out) != length) return false;
-    *written += length;
-    return true;
-  }
-
-  // After the last block Tandrel ends the task on its own with the final reply.
-  bool AwaitSuccess() {
-    auto final_reply = NextReply();
-    return final_reply && final_reply->status == 1 && final_reply->code == 0;
-  }
-
   frontend::Link& link_;
   std::string udid_;
   int64_t code_;
-  uint64_t task_ = 0;
 };
 
 void PrintRow(const char* path, const Transfer& transfer, const Transfer& baseline) {
@@ -141,8 +91,8 @@ int Run() {
   const std::string device_path = bench::kLargeFileDevicePath;
   std::vector<Transfer> best = bench::BestOfRounds(
       kRounds, {[&] { return staged.Run(device_path, local_path); },
-                [&] { return reference.ReadToFile(device_path, local_path); },
-                [&] { return reference.ReadToFile(device_path, local_path, kBlockSizedReadBytes); }});
+                [&] { return reference.ReadToFile(device_path, local_path, bench::kReferenceReadBytes, kTarget); },
+                [&] { return reference.ReadToFile(device_path, local_path, kBlockSizedReadBytes, kTarget); }});
   if (!device.AllDelivered(best)) return 1;
   std::printf("staged_download_bench: 256 MiB device file from vdevice into a local file, best of %d\n", kRounds);
   std::printf("%-44s %9s %9s  %8s\n", "path", "MB/s", "seconds", "ratio");

@@ -99,7 +99,7 @@ rapidjson::SizeType ScriptCategories(const std::string& profile) {
 double TimeBasicInfo(frontend::Link& link, const DeviceUnderTest& device) {
   uint64_t task = bench::NextTaskId();
   bench::Clock::time_point start = bench::Clock::now();
-  if (!link.Send(kBasicInfo, task, bench::DeviceCommandJson(device.udid, device.code))) return -1;
+  if (!link.Send(kBasicInfo, task, frontend::DeviceCommandJson(device.udid, device.code))) return -1;
   std::vector<frontend::Message> replies = link.CollectUntilFinal(task, 30s);
   double elapsed_ms = bench::SecondsSince(start) * 1000;
   bool shaped = replies.size() == 3 && replies[0].status == 2 && replies[1].status == 2 && replies[2].status == 1 &&

@@ -6,6 +6,8 @@ namespace {
 
 // The reader does not checksum; the front-end ignores this text.
 const std::string kReaderChecksum = "a";
+// Blocks read ahead and waiting for their request, besides the one being read.
+constexpr size_t kReadAheadBlocks = 2;
 
 }  // namespace
 
@@ -21,6 +23,12 @@ bool FilePacketReader::Open() {
   description_.md5 = kReaderChecksum;
   description_.file_name = KorAfcLastComponent(device_path_);
   plan_ = PlanBlocks(description_.size, block_size_);
+  by_number_.assign(plan_.size(), FilePacketBlock{});
+  for (const auto& entry : plan_) by_number_[static_cast<size_t>(entry.second.number - 1)] = entry.second;
+  prefetch_ = std::make_unique<FileBlockPrefetch>(
+      static_cast<int64_t>(by_number_.size()), static_cast<size_t>(block_size_), kReadAheadBlocks,
+      [this](int64_t number, uint8_t* buffer) { return ReadInto(number, buffer); });
+  prefetch_->Start(1);
   return true;
 }
 
@@ -28,8 +36,9 @@ std::string FilePacketReader::Description() const {
   return VelJsonUtil::ToString(DescriptionJson(description_, plan_));
 }
 
-int64_t FilePacketReader::ReadInto(const FilePacketBlock& block, uint8_t* buffer) {
-  // Blocks are usually asked for in order, so the file often stands at the offset already.
+int64_t FilePacketReader::ReadInto(int64_t number, uint8_t* buffer) {
+  const FilePacketBlock& block = by_number_[static_cast<size_t>(number - 1)];
+  // The stream runs in order, so the file usually stands at the offset already.
   if (position_ != block.offset && !file_.Seek(block.offset)) return -1;
   int64_t read = file_.ReadFully(buffer, static_cast<uint32_t>(block.length));
   position_ = read < 0 ? UINT64_MAX : block.offset + static_cast<uint64_t>(read);
@@ -37,7 +46,6 @@ int64_t FilePacketReader::ReadInto(const FilePacketBlock& block, uint8_t* buffer
 }
 
 void FilePacketReader::MarkRead(FilePacketBlock* block) {
-  last_read_ = block->number;
   if (block->written) return;
   block->written = true;
   ++blocks_read_;
@@ -45,29 +53,10 @@ void FilePacketReader::MarkRead(FilePacketBlock* block) {
 
 bool FilePacketReader::ReadBlock(const FileBlockMessage& message, const uint8_t** data, uint32_t* length) {
   auto found = plan_.find(std::to_string(message.id));
-  if (found == plan_.end() || !file_.IsOpen()) return false;
-  FilePacketBlock& block = found->second;
-  if (ahead_id_ == block.number) {
-    ahead_id_ = 0;
-    *data = ahead_.data();
-    *length = ahead_length_;
-    MarkRead(&block);
-    return true;
-  }
-  std::vector<uint8_t>& buffer = KorTransferBuffer();
-  int64_t read = ReadInto(block, buffer.data());
+  if (found == plan_.end() || !prefetch_) return false;
+  int64_t read = prefetch_->Take(found->second.number, data);
   if (read < 0) return false;
-  MarkRead(&block);
-  *data = buffer.data();
+  MarkRead(&found->second);
   *length = static_cast<uint32_t>(read);
   return true;
-}
-
-void FilePacketReader::ReadAhead() {
-  auto next = plan_.find(std::to_string(last_read_ + 1));
-  if (next == plan_.end() || next->second.written || !file_.IsOpen()) return;
-  ahead_.resize(static_cast<size_t>(block_size_));
-  int64_t read = ReadInto(next->second, ahead_.data());
-  ahead_id_ = read < 0 ? 0 : next->second.number;
-  ahead_length_ = read < 0 ? 0 : static_cast<uint32_t>(read);
 }

@@ -3,9 +3,11 @@
 
 #include <unzip.h>
 
+#include <cstdio>
 #include <map>
 #include <thread>
 
+#include "frontend_staged_download.h"
 #include "module_fixture.h"
 #include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
@@ -168,6 +170,75 @@ TEST_F(FileModuleTest, StagedDownloadDeliversTheFileInTwoMegabyteBlocks) {
   auto later_stage = Run(702, DeviceJson(R"("stage":2,"code":0)"), Compressed(R"({"id":1,"offset":0,"offset_length":1})"));
   ASSERT_EQ(later_stage.size(), 1u);
   EXPECT_EQ(later_stage[0].code, 15);
+}
+
+TEST_F(FileModuleTest, StagedDownloadAnswersRequestsSentAheadInAnyOrder) {
+  constexpr int64_t kBlocks = 5;
+  std::string content = Pattern(kBlocks * kBlock - 7, 8);
+  StartWith("demo", [&](const std::string& dir) {
+    profile = dir;
+    PutDeviceFile("/Downloads/five.bin", content);
+  });
+  uint64_t task = NextTask();
+  auto& link = tandrel->Link();
+  link.Send(702, task, DeviceJson(R"("stage":1,"code":0)"), Compressed(R"({"path":"/Downloads/five.bin"})"));
+  auto opened = link.NextFor(task, 20s);
+  ASSERT_TRUE(opened && opened->status == 2);
+  // All requests at once: a jump ahead, a resend, a jump back; the last new block ends the task.
+  const std::vector<int64_t> order = {3, 1, 1, 5, 2, 4};
+  for (int64_t id : order) {
+    uint64_t offset = static_cast<uint64_t>(id - 1) * kBlock;
+    std::string request = R"({"id":)" + std::to_string(id) + R"(,"offset":)" + std::to_string(offset) +
+                          R"(,"offset_length":)" + std::to_string(std::min<uint64_t>(kBlock, content.size() - offset)) + "}";
+    link.Send(702, task, DeviceJson(R"("stage":2,"code":0)"), Compressed(request));
+  }
+  for (int64_t id : order) {
+    auto data = link.NextFor(task, 20s);
+    ASSERT_TRUE(data && data->status == 2) << id;
+    uint64_t offset = static_cast<uint64_t>(id - 1) * kBlock;
+    EXPECT_EQ(data->attachment, content.substr(offset, kBlock)) << id;
+  }
+  auto final_reply = link.NextFor(task, 20s);
+  ASSERT_TRUE(final_reply);
+  EXPECT_EQ(final_reply->status, 1);
+  EXPECT_EQ(final_reply->code, 0);
+}
+
+TEST_F(FileModuleTest, FrontEndDownloadWithRequestsInFlightWritesTheWholeFile) {
+  std::string content = Pattern(3 * kBlock + 11, 9);
+  StartWith("demo", [&](const std::string& dir) {
+    profile = dir;
+    PutDeviceFile("/Downloads/pulled.bin", content);
+  });
+  const std::string local = profile + "/pulled-here.bin";
+  for (size_t window : {1u, 3u}) {
+    std::FILE* out = std::fopen(local.c_str(), "wb");
+    ASSERT_TRUE(out);
+    frontend::DownloadRequest request;
+    request.task = NextTask();
+    request.device_path = "/Downloads/pulled.bin";
+    request.command_json = [this](const std::string& members) { return DeviceJson(members); };
+    request.window = window;
+    request.timeout = 20s;
+    frontend::DownloadReport report = frontend::RunStagedDownload(tandrel->Link(), request, out);
+    std::fclose(out);
+    EXPECT_EQ(report.outcome, frontend::DownloadOutcome::kDone) << window;
+    EXPECT_EQ(report.bytes, content.size());
+    std::string written;
+    ASSERT_TRUE(kst::ReadWholeFile(local, &written));
+    EXPECT_TRUE(written == content) << "window " << window;
+  }
+  frontend::DownloadRequest missing;
+  missing.task = NextTask();
+  missing.device_path = "/Downloads/none.bin";
+  missing.command_json = [this](const std::string& members) { return DeviceJson(members); };
+  missing.timeout = 20s;
+  std::FILE* out = std::fopen(local.c_str(), "wb");
+  ASSERT_TRUE(out);
+  frontend::DownloadReport refused = frontend::RunStagedDownload(tandrel->Link(), missing, out);
+  std::fclose(out);
+  EXPECT_EQ(refused.outcome, frontend::DownloadOutcome::kRefused);
+  EXPECT_EQ(refused.code, 13);
 }
 
 TEST_F(FileModuleTest, UploadTakesBlocksInAnyOrderAndAgain) {

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "platform/vel_json_util.h"
+#include "frontend_message.h"
 
 namespace ctl {
 
@@ -16,19 +16,14 @@ std::optional<ChosenDevice> WaitForDevice(Session& session, const std::string& u
     if (!ready) break;
     if (udid.empty() || ready->uuid == udid) return ChosenDevice{ready->uuid, ready->code};
   }
-  std::cerr << "tandrelctl: " << (udid.empty() ? std::string("no device") : "device " + udid)
-            << " became ready in time\n";
+  std::cerr << "tandrelctl: "
+            << (udid.empty() ? std::string("no device became ready") : "device " + udid + " did not become ready")
+            << " in time\n";
   return std::nullopt;
 }
 
 std::string DeviceJson(const ChosenDevice& device, const std::string& extra) {
-  rapidjson::Document json(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictStringValue(json, json.GetAllocator(), "uuid", device.udid);
-  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "code", device.code);
-  std::string text = VelJsonUtil::ToString(json);
-  if (extra.empty()) return text;
-  text.pop_back();
-  return text + "," + extra + "}";
+  return frontend::DeviceCommandJson(device.udid, device.code, extra);
 }
 
 }  // namespace ctl

@@ -10,6 +10,7 @@
 #include "ctl_commands.h"
 #include "ctl_device.h"
 #include "frontend_file_blocks.h"
+#include "frontend_staged_download.h"
 #include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
 
@@ -97,52 +98,45 @@ int PullCommand(const GlobalOptions& options, const std::vector<std::string>& ar
     std::cerr << "usage: tandrelctl pull DEVICE_PATH LOCAL_FILE [--device UDID]\n";
     return kExitUsage;
   }
+  const std::string& local = list.positional[1];
   auto session = StartSession(options);
   if (!session) return kExitLink;
   auto device = WaitForDevice(*session, list.Get("--device"), options.timeout);
   if (!device) return kExitFailed;
-  uint64_t task = NewTaskId();
-  rapidjson::Document open(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictStringValue(open, open.GetAllocator(), "path", list.positional[0]);
-  session->link.Send(702, task, DeviceJson(*device, R"("stage":1,"code":0)"),
-                     frontend::CompressAttachment(VelJsonUtil::ToString(open)));
-  int code = kExitOk;
-  auto opened = NextOfTask(*session, task, options, &code);
-  if (!opened || frontend::IsFinalStatus(opened->status)) return opened ? code : kExitLink;
-  rapidjson::Document description;
-  if (!opened->info || !VelJsonUtil::Parse(*opened->info, &description)) return kExitFailed;
-  int64_t size = 0;
-  VelJsonUtil::GetInt64(description, "size", &size);
-  File out(std::fopen(list.positional[1].c_str(), "wb"));
+  File out(std::fopen(local.c_str(), "wb"));
   if (!out) {
-    std::cerr << "tandrelctl: cannot write " << list.positional[1] << "\n";
+    std::cerr << "tandrelctl: cannot write " << local << "\n";
     return kExitUsage;
   }
-  uint64_t done = 0;
-  // The next block is asked for before this one is written, so Tandrel reads while we write.
-  auto plan = frontend::FileBlockPlan(description);
-  auto request = [&](const Block& block) {
-    return session->link.Send(702, task, DeviceJson(*device, R"("stage":2,"code":0)"),
-                              frontend::CompressAttachment(frontend::FileBlockJson(block)));
-  };
-  if (!plan.empty()) request(plan.begin()->second);
-  for (auto it = plan.begin(); it != plan.end(); ++it) {
-    const Block& block = it->second;
-    auto data = NextOfTask(*session, task, options, &code);
-    if (!data || frontend::IsFinalStatus(data->status)) {
-      EndProgress();
-      return data ? code : kExitLink;
-    }
-    if (std::next(it) != plan.end()) request(std::next(it)->second);
-    std::fseek(out.get(), static_cast<long>(block.offset), SEEK_SET);
-    std::fwrite(data->attachment.data(), 1, data->attachment.size(), out.get());
-    done += data->attachment.size();
+  frontend::DownloadRequest request;
+  request.task = NewTaskId();
+  request.device_path = list.positional[0];
+  request.command_json = [&device](const std::string& members) { return DeviceJson(*device, members); };
+  request.timeout = options.timeout;
+  request.progress = [](uint64_t done, uint64_t size) {
     DrawProgressBar(size > 0 ? static_cast<double>(done) / static_cast<double>(size) : 1.0);
-  }
+  };
+  frontend::DownloadReport report = frontend::RunStagedDownload(session->link, request, out.get());
   EndProgress();
-  auto final_reply = NextOfTask(*session, task, options, &code);
-  if (code == kExitOk) std::cout << "pulled " << done << " bytes to " << list.positional[1] << "\n";
-  return final_reply ? code : kExitLink;
+  out.reset();
+  switch (report.outcome) {
+    case frontend::DownloadOutcome::kDone:
+      std::cout << "pulled " << report.bytes << " bytes to " << local << "\n";
+      return kExitOk;
+    case frontend::DownloadOutcome::kRefused:
+      std::cerr << "tandrelctl: failed with code " << report.code << "\n";
+      return kExitFailed;
+    case frontend::DownloadOutcome::kLinkLost:
+      std::cerr << "tandrelctl: no answer from Tandrel\n";
+      return kExitLink;
+    case frontend::DownloadOutcome::kBadDescription:
+      std::cerr << "tandrelctl: Tandrel described the file without a usable block plan\n";
+      return kExitFailed;
+    case frontend::DownloadOutcome::kWriteFailed:
+      std::cerr << "tandrelctl: cannot write " << local << "\n";
+      return kExitFailed;
+  }
+  return kExitFailed;
 }
 
 int PushCommand(const GlobalOptions& options, const std::vector<std::string>& args) {

@@ -2,6 +2,7 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ipc/ipc_packet.h"
@@ -14,6 +15,11 @@ namespace frontend {
 namespace {
 
 constexpr uint64_t kMaxPayload = kst::kMaxPacketPayload;
+// Read first from every payload: enough for the text part of any block message.
+constexpr size_t kTextProbeBytes = 64 * 1024;
+// Buffers worth keeping for reuse, and how many are kept.
+constexpr size_t kMinRecycledBytes = 256 * 1024;
+constexpr size_t kMaxSpareBuffers = 8;
 
 std::string DefaultTandrelPath() {
   return kst::ParentFolder(kst::ExecutablePath()) + "/Tandrel";
@@ -66,6 +72,8 @@ bool Link::WaitConnected(std::chrono::milliseconds timeout) {
   if (!listener_.Valid() || !listener_.WaitReadable(static_cast<int>(timeout.count()))) return false;
   connection_ = kst::Accept(listener_);
   if (!connection_.Valid()) return false;
+  // Block requests go out while earlier ones are still unanswered; Nagle would hold them back.
+  connection_.SetNoDelay(true);
   connected_ = true;
   reader_ = std::thread([this] { ReadLoop(); });
   return true;
@@ -108,10 +116,52 @@ bool Link::ReadPacket() {
   if (!kst::DecodePacketHeader(header_bytes, sizeof(header_bytes), &header) || header.length > kMaxPayload) {
     return false;  // the stream is out of step; nothing after this can be trusted
   }
-  std::string payload(static_cast<size_t>(header.length), '\0');
-  if (!payload.empty() && !connection_.RecvAll(payload.data(), payload.size())) return false;
-  Push(DecodeMessage(header.command, header.status, header.task_id, std::move(payload)));
+  return ReadPayload(header);
+}
+
+bool Link::ReadPayload(const kst::PacketHeader& header) {
+  // The text part comes first; the attachment after it is read straight into its own memory, so
+  // that large blocks are neither moved nor copied once they are in.
+  const size_t length = static_cast<size_t>(header.length);
+  std::string text(std::min(length, kTextProbeBytes), '\0');
+  if (!text.empty() && !connection_.RecvAll(text.data(), text.size())) return false;
+  const size_t text_length = PayloadTextLength(text.data(), text.size());
+  std::string attachment;
+  if (text_length == std::string::npos) {
+    // A text part longer than the probe, or no text part at all: the payload is read whole.
+    const size_t have = text.size();
+    text.resize(length);
+    if (length > have && !connection_.RecvAll(text.data() + have, length - have)) return false;
+  } else {
+    const size_t already = text.size() - text_length;
+    // A recycled buffer of a block's size is only cut to length; nothing is filled in.
+    attachment = SpareBuffer();
+    attachment.resize(length - text_length);
+    std::memcpy(attachment.data(), text.data() + text_length, already);
+    if (attachment.size() > already &&
+        !connection_.RecvAll(attachment.data() + already, attachment.size() - already)) {
+      return false;
+    }
+    text.resize(text_length);
+  }
+  Push(DecodeMessage(header.command, header.status, header.task_id, text, std::move(attachment)));
   return true;
+}
+
+void Link::Recycle(std::string&& attachment) {
+  if (attachment.capacity() < kMinRecycledBytes) return;
+  // Kept at full capacity, so that cutting it to the next length never fills anything in.
+  attachment.resize(attachment.capacity());
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spares_.size() < kMaxSpareBuffers) spares_.push_back(std::move(attachment));
+}
+
+std::string Link::SpareBuffer() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spares_.empty()) return std::string();
+  std::string buffer = std::move(spares_.back());
+  spares_.pop_back();
+  return buffer;
 }
 
 void Link::ReadLoop() {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "frontend_message.h"
+#include "ipc/ipc_packet.h"
 #include "platform/kst_socket.h"
 
 namespace frontend {
@@ -67,6 +68,10 @@ class Link {
   // Like WaitFor, but leaves the message in place, so that Next still yields it in order.
   std::optional<Message> Peek(uint32_t command, std::chrono::milliseconds timeout);
 
+  // Hands a message's attachment back once it is used, so that the next large attachment is read
+  // into memory that is already there instead of fresh pages.
+  void Recycle(std::string&& attachment);
+
   bool Connected() const { return connected_.load(); }
   bool Lost() const { return lost_.load(); }
   int HeartbeatsReceived() const { return heartbeats_.load(); }
@@ -78,7 +83,10 @@ class Link {
  private:
   void ReadLoop();
   bool ReadPacket();
+  bool ReadPayload(const kst::PacketHeader& header);
   void Push(Message message);
+  // A recycled buffer (its old bytes still in it) or an empty one.
+  std::string SpareBuffer();
   // Removes and returns the first message that `wanted` accepts, waiting until `deadline`.
   std::optional<Message> Take(const std::function<bool(const Message&)>& wanted,
                               std::chrono::steady_clock::time_point deadline);
@@ -92,6 +100,7 @@ class Link {
   std::mutex mutex_;
   std::condition_variable signal_;
   std::deque<Message> inbox_;
+  std::vector<std::string> spares_;
   std::mutex send_mutex_;
   int64_t tandrel_pid_ = -1;
   bool reaped_ = false;

@@ -94,15 +94,28 @@ Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const ui
   return message;
 }
 
-Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, std::string&& payload) {
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const std::string& text,
+                      std::string&& attachment) {
   Message message = Header(command, status, task);
-  size_t attachment = DecodeText(payload.data(), payload.size(), &message);
-  if (attachment == std::string::npos) return message;
-  message.attachment = std::move(payload);
-  message.attachment.erase(0, attachment);
+  size_t text_end = DecodeText(text.data(), text.size(), &message);
+  if (text_end == std::string::npos) return message;
+  if (text_end != text.size()) {
+    std::string joined(text, text_end);
+    joined += attachment;
+    attachment.swap(joined);
+  }
+  message.attachment = std::move(attachment);
   InflateTypeZero(&message);
   message.valid = true;
   return message;
+}
+
+size_t PayloadTextLength(const char* bytes, size_t length) {
+  const char* first = static_cast<const char*>(std::memchr(bytes, 0, length));
+  if (!first) return std::string::npos;
+  size_t rest = length - static_cast<size_t>(first + 1 - bytes);
+  const char* second = static_cast<const char*>(std::memchr(first + 1, 0, rest));
+  return second ? static_cast<size_t>(second + 1 - bytes) : std::string::npos;
 }
 
 std::string EncodeCommandPayload(int format, const std::string& json, const std::string& attachment) {
@@ -112,6 +125,16 @@ std::string EncodeCommandPayload(int format, const std::string& json, const std:
   payload.push_back('\0');
   payload += attachment;
   return payload;
+}
+
+std::string DeviceCommandJson(const std::string& udid, int64_t code, const std::string& members) {
+  rapidjson::Document json(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictStringValue(json, json.GetAllocator(), "uuid", udid);
+  VelJsonUtil::AddJsonDictInt64Value(json, json.GetAllocator(), "code", code);
+  std::string text = VelJsonUtil::ToString(json);
+  if (members.empty()) return text;
+  text.pop_back();
+  return text + "," + members + "}";
 }
 
 std::string CompressAttachment(const std::string& bytes) {

@@ -26,11 +26,19 @@ struct Message {
 
 // Decodes a packet's payload; never throws, never reads past `length`.
 Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length);
-// The same, taking over the payload's memory for the attachment instead of copying it.
-Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, std::string&& payload);
+// The same for a payload read in two parts: `text` starts with the text part ("<format>", 0x00,
+// JSON, 0x00) and `attachment` holds the rest; its memory is taken over, not copied.
+Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const std::string& text,
+                      std::string&& attachment);
+// The length of the text part at the start of `bytes`, or npos when its second 0x00 is not there.
+size_t PayloadTextLength(const char* bytes, size_t length);
 
 // The payload of a command: "<format>", 0x00, JSON, 0x00, attachment.
 std::string EncodeCommandPayload(int format, const std::string& json, const std::string& attachment);
+
+// A device command's JSON: {"uuid":..., "code":...} plus `members` (the inside of an object, may
+// be empty), such as "\"stage\":2".
+std::string DeviceCommandJson(const std::string& udid, int64_t code, const std::string& members = std::string());
 
 // Compresses text the way commands carry their parameters (zlib format).
 std::string CompressAttachment(const std::string& bytes);

@@ -151,11 +151,7 @@ int KorModuleFile::SendDownloadBlock(kst::IPCPacket* packet, const KorCommandPay
   message.attachment = data;
   message.attachment_length = length;
   SendIntermediate(packet, message);
-  if (!transfer->reader->AllBlocksRead()) {
-    // The front-end is busy with this block meanwhile; its next request usually wants the next.
-    transfer->reader->ReadAhead();
-    return kKorOk;
-  }
+  if (!transfer->reader->AllBlocksRead()) return kKorOk;
   EndTransfer(task);
   return SendResult(packet, uuid, kKorOk);
 }
