@@ -8,9 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <type_traits>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include "platform/kst_file.h"
+#include "platform/kst_fs.h"
 
 namespace bench {
 
@@ -227,9 +232,10 @@ Transfer ReferenceAfcReader::ReadToMemory(const std::string& device_path, uint32
 }
 
 Transfer ReferenceAfcReader::ReadToFile(const std::string& device_path, const std::string& local_path,
-                                        uint32_t piece_bytes, LocalTarget target) {
+                                        uint32_t piece_bytes, LocalTarget target, CpuMeter* meter) {
   Transfer transfer;
   {
+    if (meter) meter->Start();
     Clock::time_point start = Clock::now();
     LocalFile local = OpenLocalTarget(local_path, target);
     if (!local) return transfer;
@@ -239,9 +245,55 @@ Transfer ReferenceAfcReader::ReadToFile(const std::string& device_path, const st
     transfer.ok = client_->ReadPieces(device_path, piece_bytes, write, &transfer.bytes);
     local.reset();
     transfer.seconds = SecondsSince(start);
+    if (meter) transfer.cpu = meter->Stop();
   }
   FinishLocalTarget(local_path, target, &transfer);
   return transfer;
+}
+
+namespace {
+
+double OwnCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// User and system time of another process from /proc; 0 when it cannot be read.
+double ProcessCpuSeconds(int64_t pid) {
+  if (pid <= 0) return 0;
+  std::string stat;
+  if (!kst::ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", &stat)) return 0;
+  // The fields after the command name (which may hold spaces) start behind its closing ")".
+  size_t end_of_name = stat.rfind(')');
+  if (end_of_name == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(end_of_name + 2));
+  std::string field;
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  // utime and stime are fields 14 and 15; the stream starts at field 3.
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number == 14) user = std::strtoull(field.c_str(), nullptr, 10);
+    if (number == 15) system = std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+void CpuMeter::Start() {
+  start_.front_end = OwnCpuSeconds();
+  start_.host = ProcessCpuSeconds(host_pid_);
+  start_.device = ProcessCpuSeconds(device_pid_);
+}
+
+CpuUse CpuMeter::Stop() const {
+  CpuUse used;
+  used.front_end = OwnCpuSeconds() - start_.front_end;
+  used.host = ProcessCpuSeconds(host_pid_) - start_.host;
+  used.device = ProcessCpuSeconds(device_pid_) - start_.device;
+  return used;
 }
 
 LocalFile OpenLocalTarget(const std::string& path, LocalTarget target) {

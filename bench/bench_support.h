@@ -22,6 +22,27 @@ constexpr uint64_t kLargeFileBytes = 256u << 20;
 constexpr uint32_t kReferenceReadBytes = 4u << 20;
 constexpr const char* kLargeFileDevicePath = "/Downloads/bench-large.bin";
 
+// CPU time (user and system, seconds) spent while a transfer's clock ran: by this process (the
+// front-end or the reference client), by Tandrel and by the simulated device.
+struct CpuUse {
+  double front_end = 0;
+  double host = 0;
+  double device = 0;
+};
+
+// Measures CpuUse over a span; the host and device are named by process ID (0: not measured).
+class CpuMeter {
+ public:
+  CpuMeter(int64_t host_pid, int64_t device_pid) : host_pid_(host_pid), device_pid_(device_pid) {}
+  void Start();
+  CpuUse Stop() const;
+
+ private:
+  int64_t host_pid_;
+  int64_t device_pid_;
+  CpuUse start_;
+};
+
 // One measured transfer. The checksum is taken after the clock stopped, so that every path is
 // checked against the served file without paying for it in its figure.
 struct Transfer {
@@ -29,6 +50,7 @@ struct Transfer {
   double seconds = 0;
   uint64_t bytes = 0;
   uint64_t checksum = 0;
+  CpuUse cpu;
 };
 
 // A local file, closed when it goes away.
@@ -110,7 +132,8 @@ class ReferenceAfcReader {
   // information, or into a local file.
   Transfer ReadToMemory(const std::string& device_path, uint32_t piece_bytes = kReferenceReadBytes);
   Transfer ReadToFile(const std::string& device_path, const std::string& local_path,
-                      uint32_t piece_bytes = kReferenceReadBytes, LocalTarget target = LocalTarget::kNewFile);
+                      uint32_t piece_bytes = kReferenceReadBytes, LocalTarget target = LocalTarget::kNewFile,
+                      CpuMeter* meter = nullptr);
 
  private:
   struct Client;

@@ -54,6 +54,7 @@ class VdeviceFixture {
   // stop), or -1 if it was not running.
   int Stop();
   bool running() const { return pid_ > 0; }
+  int64_t pid() const { return pid_; }
   // "UNIX:/.../mux.sock": the value for USBMUXD_SOCKET_ADDRESS.
   const std::string& socket_address() const { return socket_address_; }
   void ExportSocketAddress() const;

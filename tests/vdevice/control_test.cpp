@@ -28,12 +28,15 @@ TEST(FaultSyntax, AcceptsEachKindWithOptionalCount) {
   EXPECT_LT(fault.remaining, 0);
   ASSERT_TRUE(ParseFault({"refuse"}, &fault, &error));
   EXPECT_EQ(fault.kind, FaultKind::kRefuse);
+  ASSERT_TRUE(ParseFault({"pace", "40", "always"}, &fault, &error));
+  EXPECT_EQ(fault.kind, FaultKind::kPace);
+  EXPECT_EQ(fault.amount, 40u);
 }
 
 TEST(FaultSyntax, RejectsMalformedFaults) {
   for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
            {}, {"drop"}, {"drop", "-1"}, {"drop", "12x"}, {"stall", "99999999"}, {"error"}, {"refuse", "0"},
-           {"drop", "1", "2", "3"}, {"explode", "1"}}) {
+           {"drop", "1", "2", "3"}, {"explode", "1"}, {"pace"}, {"pace", "0"}, {"pace", "100001"}}) {
     Fault fault;
     std::string error;
     EXPECT_FALSE(ParseFault(words, &fault, &error)) << (words.empty() ? "" : words[0]);

@@ -117,6 +117,22 @@ TEST_F(EventsAndFaultsTest, StallHoldsTheNextReplyBack) {
   plist_free(value);
 }
 
+TEST_F(EventsAndFaultsTest, PaceSpreadsRepliesOverTheTimeTheRateAllows) {
+  DeviceSession session;
+  ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
+  AfcSession afc;
+  ASSERT_EQ(afc.Open(session), 0);
+  std::string unpaced;
+  ASSERT_EQ(afc.ReadFile("/DCIM/100APPLE/IMG_0001.JPG", &unpaced), AFC_E_SUCCESS);
+  ASSERT_TRUE(vd_.Fault(udid_, "com.apple.afc", {"pace", "1", "always"}));
+  std::string paced;
+  Clock::time_point start = Clock::now();
+  ASSERT_EQ(afc.ReadFile("/DCIM/100APPLE/IMG_0001.JPG", &paced), AFC_E_SUCCESS);
+  // At one megabyte per second the photo takes at least its size in microseconds.
+  EXPECT_GE(Clock::now() - start, std::chrono::microseconds(unpaced.size() * 9 / 10));
+  EXPECT_TRUE(paced == unpaced);
+}
+
 TEST_F(EventsAndFaultsTest, ErrorAnswersTheNextRequestsWithTheGivenError) {
   DeviceSession session;
   ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);

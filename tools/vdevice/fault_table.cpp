@@ -8,6 +8,8 @@ namespace {
 
 // Stalls longer than this would only make a test hang; a minute covers every time-out we test.
 constexpr uint64_t kMaxStallMs = 600000;
+// From a USB 2.0 cable's pace (about 40) to well beyond any real link.
+constexpr uint64_t kMaxPaceMegabytesPerSecond = 100000;
 
 bool ParseNumber(const std::string& text, uint64_t limit, uint64_t* value) {
   if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -38,6 +40,11 @@ bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
     return words.size() >= 2 && ParseNumber(words[1], limit, &fault->amount) &&
            ParseCount(words, 2, &fault->remaining);
   }
+  if (kind == "pace") {
+    fault->kind = FaultKind::kPace;
+    return words.size() >= 2 && ParseNumber(words[1], kMaxPaceMegabytesPerSecond, &fault->amount) &&
+           fault->amount > 0 && ParseCount(words, 2, &fault->remaining);
+  }
   if (kind == "error") {
     fault->kind = FaultKind::kError;
     if (words.size() < 2 || words[1].empty()) return false;
@@ -57,7 +64,7 @@ bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
 bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string* error) {
   *fault = Fault();
   if (!words.empty() && ParseKindArguments(words, fault)) return true;
-  *error = "expected: drop BYTES | stall MS | error VALUE | refuse, then an optional COUNT or \"always\"";
+  *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS, then an optional COUNT or \"always\"";
   return false;
 }
 

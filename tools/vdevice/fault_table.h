@@ -4,6 +4,7 @@
 //   stall MS     the next reply of the service is held back MS milliseconds
 //   error VALUE  the next request of the service is answered with the error VALUE
 //   refuse       the next StartService for the service is answered with an error
+//   pace MBPS    the next reply goes out at MBPS megabytes per second, as over a slower cable
 // Each may end with a count (how many times it fires; "always" keeps it until cleared).
 #pragma once
 
@@ -15,11 +16,11 @@
 
 namespace vdevice {
 
-enum class FaultKind { kDrop, kStall, kError, kRefuse };
+enum class FaultKind { kDrop, kStall, kError, kRefuse, kPace };
 
 struct Fault {
   FaultKind kind = FaultKind::kDrop;
-  uint64_t amount = 0;  // bytes for drop, milliseconds for stall
+  uint64_t amount = 0;  // bytes for drop, milliseconds for stall, megabytes per second for pace
   std::string value;    // error text for error and refuse
   int remaining = 1;    // negative: until cleared
 };

@@ -60,8 +60,30 @@ bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
   size_t total = 0;
   for (const kst::ConstBuffer& piece : pieces) total += piece.length;
   if (drop_after_ && bytes_sent_ + total >= *drop_after_) return SendWithinBudget(pieces);
+  if (std::optional<Fault> pace = faults_ ? faults_->Take(service_, FaultKind::kPace) : std::nullopt) {
+    return SendPaced(pieces, pace->amount);
+  }
   if (!kst::SendBuffers(socket_, pieces)) return false;
   bytes_sent_ += total;
+  return true;
+}
+
+bool ServiceStream::SendPaced(std::initializer_list<kst::ConstBuffer> pieces, uint64_t megabytes_per_second) {
+  constexpr size_t kPacedPiece = 64 * 1024;
+  const double seconds_per_byte = 1.0 / (static_cast<double>(megabytes_per_second) * 1e6);
+  pace_due_ = std::max(pace_due_, std::chrono::steady_clock::now());
+  for (const kst::ConstBuffer& piece : pieces) {
+    const auto* bytes = static_cast<const uint8_t*>(piece.data);
+    for (size_t offset = 0; offset < piece.length; offset += kPacedPiece) {
+      size_t part = std::min(kPacedPiece, piece.length - offset);
+      if (!socket_.SendAll(bytes + offset, part)) return false;
+      bytes_sent_ += part;
+      pace_due_ += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(static_cast<double>(part) * seconds_per_byte));
+      if (stopping_ && stopping_->load()) continue;
+      std::this_thread::sleep_until(pace_due_);
+    }
+  }
   return true;
 }
 

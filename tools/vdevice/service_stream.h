@@ -1,8 +1,9 @@
 // A device-side connection after usbmuxd handed it to a service: it reads requests, sends
-// replies, and applies the faults armed for the service (drop after N bytes, stall a reply).
+// replies, and applies the faults armed for the service (drop after N bytes, stall or pace a reply).
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
@@ -37,6 +38,8 @@ class ServiceStream {
 
  private:
   void ApplyStall();
+  // Sends in small pieces, each after the time the armed pace allows for the bytes before it.
+  bool SendPaced(std::initializer_list<kst::ConstBuffer> pieces, uint64_t megabytes_per_second);
   bool SendWithinBudget(std::initializer_list<kst::ConstBuffer> pieces);
   void Drop();
 
@@ -47,6 +50,8 @@ class ServiceStream {
   std::optional<uint64_t> drop_after_;
   uint64_t bytes_sent_ = 0;
   bool dropped_ = false;
+  // When the paced bytes sent so far are due to have left; idle time earns no credit.
+  std::chrono::steady_clock::time_point pace_due_;
 };
 
 }  // namespace vdevice
