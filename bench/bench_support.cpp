@@ -21,41 +21,8 @@ namespace bench {
 
 namespace {
 
-constexpr size_t kGenerateBlockBytes = 4u << 20;
-constexpr uint64_t kChecksumPrime = 1099511628211ULL;
-constexpr uint64_t kChecksumSeed = 14695981039346656037ULL;
-
-// Word-wise FNV-style mixing; the tail shorter than a word is mixed byte by byte. Streaming
-// pieces must therefore be multiples of 8 bytes, which every caller's piece size is.
-uint64_t MixChecksum(uint64_t sum, const unsigned char* data, size_t length) {
-  size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    sum = (sum ^ word) * kChecksumPrime;
-  }
-  for (; i < length; ++i) sum = (sum ^ data[i]) * kChecksumPrime;
-  return sum;
-}
-
-// xorshift64 bytes: not compressible, never a long run of zeros.
-bool WritePseudoRandomFile(const std::string& path, uint64_t size) {
-  kst::KstFile file;
-  if (file.Open(path, kst::FileOpenMode::kWriteTruncate) != 0) return false;
-  std::vector<char> block(kGenerateBlockBytes);
-  uint64_t state = 88172645463325252ULL;
-  for (uint64_t written = 0; written < size; written += block.size()) {
-    for (size_t i = 0; i + 8 <= block.size(); i += 8) {
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      std::memcpy(block.data() + i, &state, 8);
-    }
-    size_t length = static_cast<size_t>(std::min<uint64_t>(block.size(), size - written));
-    if (file.Write(block.data(), length) != 0) return false;
-  }
-  return true;
-}
+// Pieces of the zeros written over a kept file.
+constexpr size_t kZeroPieceBytes = 4u << 20;
 
 // A device file opened through libimobiledevice, closed when the object goes away.
 class ReferenceFile {
@@ -84,24 +51,6 @@ double MegabytesPerSecond(const Transfer& transfer) {
 }
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-uint64_t ChecksumOf(const void* data, size_t length) {
-  return MixChecksum(kChecksumSeed, static_cast<const unsigned char*>(data), length);
-}
-
-uint64_t ChecksumOfFile(const std::string& path) {
-  kst::KstFile file;
-  if (file.Open(path, kst::FileOpenMode::kRead) != 0) return 0;
-  std::vector<unsigned char> buffer(kGenerateBlockBytes);
-  uint64_t sum = kChecksumSeed;
-  for (;;) {
-    size_t count = 0;
-    if (file.Read(buffer.data(), buffer.size(), &count) != 0) return 0;
-    if (count == 0) break;
-    sum = MixChecksum(sum, buffer.data(), count);
-  }
-  return sum;
-}
 
 std::vector<Transfer> BestOfRounds(int rounds, const std::vector<std::function<Transfer()>>& paths) {
   std::vector<Transfer> best(paths.size());
@@ -314,7 +263,7 @@ void FinishLocalTarget(const std::string& path, LocalTarget target, Transfer* tr
   std::fseek(file.get(), 0, SEEK_END);
   long size = std::ftell(file.get());
   std::rewind(file.get());
-  std::vector<char> zeros(kGenerateBlockBytes);
+  std::vector<char> zeros(kZeroPieceBytes);
   for (long done = 0; done < size; done += static_cast<long>(zeros.size())) {
     std::fwrite(zeros.data(), 1, std::min<size_t>(zeros.size(), static_cast<size_t>(size - done)), file.get());
   }

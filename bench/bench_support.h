@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_data.h"
 #include "vdevice_fixture.h"
 
 namespace bench {
@@ -77,9 +78,6 @@ void FinishLocalTarget(const std::string& path, LocalTarget target, Transfer* tr
 double MegabytesPerSecond(const Transfer& transfer);
 double SecondsSince(Clock::time_point start);
 
-uint64_t ChecksumOf(const void* data, size_t length);
-// 0 when the file cannot be read.
-uint64_t ChecksumOfFile(const std::string& path);
 
 // Runs every path once per round and keeps each path's fastest successful run. Interleaving
 // spreads a busy moment of the shared machine over all paths instead of one, and each round

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_data.h"
 #include "platform/kst_file.h"
 #include "vdevice_fixture.h"
 
@@ -25,35 +26,9 @@ using Clock = std::chrono::steady_clock;
 
 struct Pass {
   double seconds = 0;
-  uint64_t checksum = 0;
+  uint64_t checksum = bench::kChecksumSeed;
   size_t bytes = 0;
 };
-
-uint64_t Checksum(uint64_t sum, const char* data, size_t length) {
-  for (size_t i = 0; i + 8 <= length; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, data + i, 8);
-    sum = (sum ^ word) * 1099511628211ULL;
-  }
-  return sum;
-}
-
-bool WriteTestFile(const std::string& path) {
-  kst::KstFile file;
-  if (file.Open(path, kst::FileOpenMode::kWriteTruncate) != 0) return false;
-  std::vector<char> block(kChunkBytes);
-  uint64_t state = 88172645463325252ULL;
-  for (size_t written = 0; written < kFileBytes; written += block.size()) {
-    for (size_t i = 0; i + 8 <= block.size(); i += 8) {
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-      std::memcpy(block.data() + i, &state, 8);
-    }
-    if (file.Write(block.data(), block.size()) != 0) return false;
-  }
-  return true;
-}
 
 Pass ReadLocal(const std::string& path) {
   Pass pass;
@@ -64,7 +39,7 @@ Pass ReadLocal(const std::string& path) {
   for (;;) {
     size_t count = 0;
     if (file.Read(buffer.data(), buffer.size(), &count) != 0 || count == 0) break;
-    pass.checksum = Checksum(pass.checksum, buffer.data(), count);
+    pass.checksum = bench::MixChecksum(pass.checksum, buffer.data(), count);
     pass.bytes += count;
   }
   pass.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -83,7 +58,7 @@ Pass ReadThroughAfc(afc_client_t afc) {
         count == 0) {
       break;
     }
-    pass.checksum = Checksum(pass.checksum, buffer.data(), count);
+    pass.checksum = bench::MixChecksum(pass.checksum, buffer.data(), count);
     pass.bytes += count;
   }
   pass.seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -110,7 +85,7 @@ int main() {
   vdevice_test::VdeviceFixture vd;
   std::string profile = vd.MakeProfile("demo");
   std::string local_path = profile + "/afc" + kDevicePath;
-  if (profile.empty() || !WriteTestFile(local_path) || !vd.Start({profile})) {
+  if (profile.empty() || !bench::WritePseudoRandomFile(local_path, kFileBytes) || !vd.Start({profile})) {
     std::fprintf(stderr, "cannot set up the simulated iPhone\n%s", vd.ServerLog().c_str());
     return 1;
   }
