@@ -28,6 +28,29 @@ def main(root):
     write(root, "plist_value", "binary", b"bplist00\xd1\x01\x02Q1\x10\x02\x08\x0b\x0d" + bytes(6) + b"\x01\x01" +
           bytes(6) + b"\x03" + bytes(7) + b"\x00" + bytes(7) + b"\x0f")
     write(root, "service_message", "two_messages", struct.pack(">I", len(plist)) + plist + struct.pack(">I", 3) + b"abc")
+    def dl(*elements):
+        body = (b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>' + b"".join(elements) +
+                b"</array></plist>")
+        return struct.pack(">I", len(body)) + body
+
+    def name(text):
+        return struct.pack(">I", len(text)) + text
+
+    def block(code, payload):
+        return struct.pack(">I", len(payload) + 1) + bytes([code]) + payload
+
+    upload = (name(b"UDID/a") + name(b"UDID/a") + block(12, b"hello") + block(0, b"") +
+              name(b"x") + name(b"UDID/../x") + block(11, b"oops") + struct.pack(">I", 0))
+    write(root, "raw_file_framing", "upload", upload)
+    write(root, "devicelink_backup", "session",
+          dl(b"<string>DLMessageCreateDirectory</string><string>UDID/Snapshot/a</string><real>1.5</real>") +
+          dl(b"<string>DLMessageUploadFiles</string><dict/><real>50.0</real>") + upload +
+          dl(b"<string>DLMessageMoveItems</string><dict><key>UDID/a</key><string>UDID/b</string></dict>") +
+          dl(b"<string>DLMessageRemoveItems</string><array><string>UDID/b</string></array>") +
+          dl(b"<string>DLMessageDownloadFiles</string><array><string>UDID/c</string></array>") +
+          dl(b"<string>DLMessageProcessMessage</string><dict><key>ErrorCode</key><integer>0</integer></dict>"
+             b"<real>100.0</real>") +
+          dl(b"<string>DLMessageDisconnect</string>"))
     write(root, "command_json", "stop", stop)
     write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
     write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')

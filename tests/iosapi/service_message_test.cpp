@@ -7,32 +7,10 @@
 #include <vector>
 
 #include "framework_environment.h"
+#include "scripted_stream.h"
 #include "iOSAPI/kor_service_message.h"
 
 namespace {
-
-// A scripted connection: each receive call returns at most the next scripted piece.
-struct FakeConnection {
-  std::deque<std::string> pieces;
-  std::string sent;
-  KorServiceIo Io() {
-    KorServiceIo io;
-    io.send = [this](const void* bytes, size_t length) {
-      sent.append(static_cast<const char*>(bytes), length);
-      return static_cast<int64_t>(length);
-    };
-    io.receive = [this](void* buffer, size_t length) -> int64_t {
-      if (pieces.empty()) return 0;
-      std::string& piece = pieces.front();
-      size_t count = std::min(length, piece.size());
-      std::memcpy(buffer, piece.data(), count);
-      piece.erase(0, count);
-      if (piece.empty()) pieces.pop_front();
-      return static_cast<int64_t>(count);
-    };
-    return io;
-  }
-};
 
 std::string Prefix(uint32_t length) {
   return std::string{static_cast<char>(length >> 24), static_cast<char>(length >> 16), static_cast<char>(length >> 8),
@@ -52,7 +30,7 @@ struct Collector {
 };
 
 TEST(ReceiveLoopTest, MessageSplitAcrossReadsIsJoinedBeforeTheHandler) {
-  FakeConnection connection;
+  ScriptedStream connection;
   connection.pieces = {Prefix(11), "hello", " wor", "ld", Prefix(3), "abc"};
   Collector collector;
   EXPECT_EQ(KorReceiveMessages(connection.Io(), collector.Handler()), 2);
@@ -61,12 +39,12 @@ TEST(ReceiveLoopTest, MessageSplitAcrossReadsIsJoinedBeforeTheHandler) {
 
 TEST(ReceiveLoopTest, LengthsOutsideTheLimitsEndTheExchange) {
   for (uint32_t bad : {0u, kKorMaxServiceMessage + 1, 0xFFFFFFFFu}) {
-    FakeConnection connection;
+    ScriptedStream connection;
     connection.pieces = {Prefix(1), "x", Prefix(bad), "never read"};
     Collector collector;
     EXPECT_EQ(KorReceiveMessages(connection.Io(), collector.Handler()), 1) << bad;
   }
-  FakeConnection at_limit;
+  ScriptedStream at_limit;
   at_limit.pieces = {Prefix(kKorMaxServiceMessage), std::string(kKorMaxServiceMessage, 'm')};
   Collector collector;
   EXPECT_EQ(KorReceiveMessages(at_limit.Io(), collector.Handler()), 1);
@@ -75,13 +53,13 @@ TEST(ReceiveLoopTest, LengthsOutsideTheLimitsEndTheExchange) {
 }
 
 TEST(ReceiveLoopTest, ShortReadsAndAHandlerThatStopsEndTheLoop) {
-  FakeConnection truncated;
+  ScriptedStream truncated;
   truncated.pieces = {Prefix(100), "only part"};
   Collector collector;
   EXPECT_EQ(KorReceiveMessages(truncated.Io(), collector.Handler()), 0);
   EXPECT_TRUE(collector.messages.empty());
 
-  FakeConnection two;
+  ScriptedStream two;
   two.pieces = {Prefix(1), "a", Prefix(1), "b"};
   Collector once;
   EXPECT_EQ(KorReceiveMessages(two.Io(), once.Handler(false)), 1);
@@ -99,7 +77,7 @@ TEST(ServiceMessageTest, XmlRequestBecomesABinaryMessageWithABigEndianLength) {
   KorMessageBufferPtr message = KorXmlToMessage(kRequestXml);
   ASSERT_TRUE(message);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(message->bytes), 8), "bplist00");
-  FakeConnection connection;
+  ScriptedStream connection;
   EXPECT_TRUE(KorSendMessage(connection.Io(), *message));
   ASSERT_EQ(connection.sent.size(), message->length + 4);
   EXPECT_EQ(connection.sent.substr(0, 4), Prefix(message->length));

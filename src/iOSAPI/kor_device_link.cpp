@@ -1,0 +1,83 @@
+#include "iOSAPI/kor_device_link.h"
+
+#include <strings.h>
+
+#include "platform/kst_log.h"
+
+namespace {
+
+// A frame buffer that once held a large message is given back instead of kept for the rest of
+// a long transfer.
+constexpr size_t kKeptFrameCapacity = 1 << 20;
+
+uint32_t BigEndian32(const uint8_t* bytes) {
+  return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
+}
+
+}  // namespace
+
+bool KorDeviceLink::Send(const std::vector<std::string>& elements) {
+  KorMessageBufferPtr message = KorXmlToMessage(KorPlistDocument(KorPlistArray(elements), doctype_));
+  if (!message) {
+    KLOG(ERROR) << "DeviceLink message could not be serialised";
+    return false;
+  }
+  return KorSendMessage(io_, *message);
+}
+
+bool KorDeviceLink::ReceiveFrame(std::vector<uint8_t>* body) {
+  uint8_t prefix[4];
+  if (!KorReceiveExactly(io_, prefix, sizeof(prefix))) return false;
+  const uint32_t length = BigEndian32(prefix);
+  if (length < kKorDLMinMessage || length > kKorDLMaxMessage) {
+    KLOG(WARNING) << "DeviceLink message length " << length << " out of range; exchange ended";
+    return false;
+  }
+  if (body->capacity() > kKeptFrameCapacity && length <= kKeptFrameCapacity) std::vector<uint8_t>().swap(*body);
+  body->resize(length);
+  return KorReceiveExactly(io_, body->data(), length);
+}
+
+KorDLReceive KorDeviceLink::Receive(KorValue* message) {
+  if (!ReceiveFrame(&frame_)) return KorDLReceive::kFailed;
+  *message = KorValue();
+  return KorDLDecode(frame_.data(), frame_.size(), message) ? KorDLReceive::kMessage : KorDLReceive::kUnusable;
+}
+
+bool KorDeviceLink::RawRead() { return ReceiveFrame(&frame_); }
+
+bool KorDeviceLink::SendAndWaitFor(const std::vector<std::string>& elements, const std::string& name) {
+  Send(elements);
+  for (;;) {
+    KorValue reply;
+    if (Receive(&reply) != KorDLReceive::kMessage) return false;
+    if (!reply.IsArray() || reply.AsArray().empty()) return false;
+    if (KorDLHoldsName(reply, name)) return true;
+  }
+}
+
+bool KorDeviceLink::SendAndReadOne(const std::vector<std::string>& elements) {
+  Send(elements);
+  return ReceiveFrame(&frame_);
+}
+
+std::string KorDLMessageName(const KorValue& message) {
+  if (!message.IsArray() || message.AsArray().empty() || !message.AsArray().front().IsString()) return std::string();
+  return message.AsArray().front().AsString();
+}
+
+bool KorDLHoldsName(const KorValue& message, const std::string& name) {
+  if (!message.IsArray()) return false;
+  for (const KorValue& element : message.AsArray()) {
+    if (element.IsString() && strcasecmp(element.AsString().c_str(), name.c_str()) == 0 &&
+        element.AsString().size() == name.size()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool KorDLDecode(const uint8_t* bytes, size_t length, KorValue* message) {
+  if (length == 0 || length > kKorDLMaxMessage) return false;
+  return KorMessageToValue(bytes, static_cast<uint32_t>(length), message);
+}

@@ -1,0 +1,93 @@
+// DeviceLink messages: host templates on the wire, the wait-for and read-one policies, and the
+// message length bounds.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include "framework_environment.h"
+#include "iOSAPI/kor_device_link.h"
+#include "scripted_device.h"
+
+namespace {
+
+// An in-memory connection for the length bounds (no peer needs to read 10 MiB).
+KorServiceIo MemoryIo(std::string* input) {
+  KorServiceIo io;
+  io.send = [](const void*, size_t length) { return static_cast<int64_t>(length); };
+  io.receive = [input](void* buffer, size_t length) -> int64_t {
+    const size_t count = std::min(length, input->size());
+    std::memcpy(buffer, input->data(), count);
+    input->erase(0, count);
+    return static_cast<int64_t>(count);
+  };
+  return io;
+}
+
+TEST(DeviceLinkTest, HostMessageIsABinaryArrayWithEscapedTexts) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  KorDeviceLink link(device.HostIo(), KorPlistDoctype::kAppleComputer);
+  ASSERT_TRUE(link.Send({KorPlistString("DLMessageProcessMessage"),
+                         KorPlistDict({{"Password", KorPlistString("a<b&c\"'>")}, {"N", KorPlistInteger(-13)}})}));
+  std::string prefix = device.ReadRaw(4);
+  const auto* p = reinterpret_cast<const uint8_t*>(prefix.data());
+  const uint32_t length = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  std::string body = device.ReadRaw(length);
+  ASSERT_EQ(body.substr(0, 8), "bplist00");
+  KorValue message;
+  ASSERT_TRUE(KorDLDecode(reinterpret_cast<const uint8_t*>(body.data()), body.size(), &message));
+  EXPECT_EQ(KorDLMessageName(message), "DLMessageProcessMessage");
+  ASSERT_EQ(message.AsArray().size(), 2u);
+  EXPECT_EQ(message.AsArray()[1].AsDictionary()->Get("Password").AsString(), "a<b&c\"'>");
+  EXPECT_EQ(message.AsArray()[1].AsDictionary()->Get("N").AsInteger(), -13);
+}
+
+TEST(DeviceLinkTest, WaitForReadsUntilTheNameArrivesIgnoringCase) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  KorDeviceLink link(device.HostIo(), KorPlistDoctype::kApple);
+  device.Send({KorPlistString("DLMessageSomethingElse"), KorPlistInteger(1)});
+  device.Send({KorPlistString("x"), KorPlistString("dlmessagedeviceready")});
+  device.Send({KorPlistString("DLMessageDeviceReady")});  // left for the next read-one
+  EXPECT_TRUE(link.SendAndWaitFor({KorPlistString("DLMessageVersionExchange")}, "DLMessageDeviceReady"));
+  EXPECT_EQ(KorDLMessageName(device.Read()), "DLMessageVersionExchange");
+  EXPECT_TRUE(link.SendAndReadOne({KorPlistString("Hello")}));
+  // A reply that is not an array ends the wait; so does a closed connection.
+  const std::string dict = KorPlistDocument("<dict/>", KorPlistDoctype::kApple);
+  device.SendRaw(BigEndian(static_cast<uint32_t>(dict.size())) + dict);
+  device.Send({KorPlistString("DLMessageDeviceReady")});
+  EXPECT_FALSE(link.SendAndWaitFor({KorPlistString("Again")}, "DLMessageDeviceReady"));
+  EXPECT_TRUE(link.SendAndWaitFor({KorPlistString("Again")}, "DLMessageDeviceReady"));
+  device.Hangup();
+  EXPECT_FALSE(link.SendAndWaitFor({KorPlistString("Again")}, "DLMessageDeviceReady"));
+  EXPECT_FALSE(link.SendAndReadOne({KorPlistString("Again")}));
+}
+
+TEST(DeviceLinkTest, LengthsOutsideOneToTenMebibytesEndTheExchange) {
+  for (uint32_t bad : {0u, kKorDLMaxMessage + 1, 0xFFFFFFFFu}) {
+    std::string input = BigEndian(bad) + "garbage";
+    KorDeviceLink link(MemoryIo(&input), KorPlistDoctype::kApple);
+    EXPECT_FALSE(link.RawRead()) << bad;
+  }
+  std::string input = BigEndian(kKorDLMaxMessage) + std::string(kKorDLMaxMessage, 'm') + BigEndian(1) + "x";
+  KorDeviceLink link(MemoryIo(&input), KorPlistDoctype::kApple);
+  std::vector<uint8_t> frame;
+  ASSERT_TRUE(link.ReceiveFrame(&frame));
+  EXPECT_EQ(frame.size(), kKorDLMaxMessage);
+  ASSERT_TRUE(link.ReceiveFrame(&frame));
+  EXPECT_EQ(frame, std::vector<uint8_t>{'x'});
+  EXPECT_FALSE(link.ReceiveFrame(&frame));  // nothing left
+}
+
+TEST(DeviceLinkTest, UndecodableMessagesAreReportedAsUnusable) {
+  REQUIRE_FRAMEWORK();
+  std::string input = BigEndian(5) + "bogus";
+  KorDeviceLink link(MemoryIo(&input), KorPlistDoctype::kApple);
+  KorValue value;
+  EXPECT_EQ(link.Receive(&value), KorDLReceive::kUnusable);
+  EXPECT_EQ(link.Receive(&value), KorDLReceive::kFailed);
+}
+
+}  // namespace
