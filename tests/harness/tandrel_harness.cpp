@@ -49,6 +49,7 @@ bool Tandrel::Start() {
   start.task_id = options_.task_id;
   start.type = options_.type;
   start.watched_pid = options_.watched_pid;
+  start.open_log = options_.open_log;
   start.environment = options_.environment;
   start.environment["TMPDIR"] = temp_.Path();
   if (link_.StartTandrel(start) < 0) return false;

@@ -28,6 +28,7 @@ struct TandrelOptions {
   std::string task_id = "1";
   int type = 0;
   int64_t watched_pid = 0;
+  int open_log = 0;  // 1: Tandrel writes its log file into LogFolder()
   std::map<std::string, std::string> environment;  // TMPDIR is set to the harness's folder
 };
 

@@ -62,10 +62,12 @@ VdeviceFixture::~VdeviceFixture() {
   kst::RemoveTree(folder_);
 }
 
-std::string VdeviceFixture::MakeProfile(const std::string& kind, const std::string& name, const std::string& udid) {
+std::string VdeviceFixture::MakeProfile(const std::string& kind, const std::string& name, const std::string& udid,
+                                        const std::vector<std::string>& options) {
   std::string profile = folder_ + "/" + (name.empty() ? kind : name);
   std::vector<std::string> args{"profile", kind, profile};
   if (!udid.empty()) args.insert(args.end(), {"--udid", udid});
+  args.insert(args.end(), options.begin(), options.end());
   ToolResult result = RunTool(VdeviceBinary(), args);
   return result.exit_code == 0 ? profile : std::string();
 }

@@ -41,7 +41,9 @@ class VdeviceFixture {
   // Generates a profile of `kind` (demo, iphone-ios4, ipad-ios4, untrusted, locked, network,
   // jailbroken) into folder()/name (name defaults to the kind). Returns the profile folder,
   // or "" on failure. A udid other than the kind's own lets one kind be attached twice.
-  std::string MakeProfile(const std::string& kind, const std::string& name = "", const std::string& udid = "");
+  // `options` are further `vdevice profile` options, e.g. {"--version", "14.0", "--assets", "1250"}.
+  std::string MakeProfile(const std::string& kind, const std::string& name = "", const std::string& udid = "",
+                          const std::vector<std::string>& options = {});
   static std::string ProfileUdid(const std::string& profile);
   // Rewrites a JSON file through `edit`; false when it cannot be read or written.
   static bool EditJson(const std::string& path, const std::function<void(rapidjson::Document&)>& edit);

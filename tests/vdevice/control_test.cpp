@@ -89,8 +89,8 @@ class ControlCommandsTest : public ::testing::Test {
   void SetUp() override {
     folder_ = kst::TempFolder() + "control-commands-" + std::to_string(kst::CurrentProcessId());
     std::string error;
-    ASSERT_EQ(vdevice_fixtures::WriteProfile({"demo", folder_ + "/demo", "", ""}, &error), 0) << error;
-    ASSERT_EQ(vdevice_fixtures::WriteProfile({"network", folder_ + "/network", "", ""}, &error), 0) << error;
+    ASSERT_EQ(vdevice_fixtures::WriteProfile({"demo", folder_ + "/demo", "", "", "", 0}, &error), 0) << error;
+    ASSERT_EQ(vdevice_fixtures::WriteProfile({"network", folder_ + "/network", "", "", "", 0}, &error), 0) << error;
   }
   void TearDown() override { kst::RemoveTree(folder_); }
 

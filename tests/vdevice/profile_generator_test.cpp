@@ -21,7 +21,10 @@ class ProfileGeneratorTest : public ::testing::Test {
     folder_ = new std::string(kst::TempFolder() + "profile-generator-" + std::to_string(kst::CurrentProcessId()));
     for (const std::string& kind : vdevice_fixtures::ProfileKinds()) {
       std::string error;
-      ASSERT_EQ(vdevice_fixtures::WriteProfile({kind, *folder_ + "/" + kind, "", ""}, &error), 0) << error;
+      vdevice_fixtures::ProfileRequest request;
+      request.kind = kind;
+      request.folder = *folder_ + "/" + kind;
+      ASSERT_EQ(vdevice_fixtures::WriteProfile(request, &error), 0) << error;
     }
   }
   static void TearDownTestSuite() {
@@ -137,7 +140,7 @@ TEST_F(ProfileGeneratorTest, CameraRollHoldsDecodableJpegs) {
 
 TEST_F(ProfileGeneratorTest, UnknownKindsAndBadProfilesAreReported) {
   std::string error;
-  EXPECT_NE(vdevice_fixtures::WriteProfile({"toaster", *folder_ + "/toaster", "", ""}, &error), 0);
+  EXPECT_NE(vdevice_fixtures::WriteProfile({"toaster", *folder_ + "/toaster", "", "", "", 0}, &error), 0);
   EXPECT_NE(error.find("toaster"), std::string::npos);
   std::string broken = *folder_ + "/broken";
   kst::CreateDirectories(broken);

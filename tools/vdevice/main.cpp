@@ -1,6 +1,7 @@
 // vdevice: a simulated iPhone for tests and demos. It plays usbmuxd and the attached devices
 // so that libimobiledevice clients, and Tandrel, talk to it as to real hardware.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,7 +21,7 @@ void PrintUsage() {
                "  vdevice serve --socket ADDR --profile DIR [--profile DIR ...] [--control ADDR] [--verbose]\n"
                "  vdevice ctl --socket ADDR attach DIR | detach UDID | trust UDID on|off|deny |\n"
                "              lock UDID on|off | fault UDID SERVICE KIND ARGS... | fault UDID SERVICE clear | list\n"
-               "  vdevice profile KIND DIR [--udid UDID] [--name NAME]\n"
+               "  vdevice profile KIND DIR [--udid UDID] [--name NAME] [--version V] [--assets N]\n"
                "ADDR is UNIX:/path or 127.0.0.1:PORT (as USBMUXD_SOCKET_ADDRESS).\n"
                "fault kinds: drop BYTES | stall MS | error VALUE | refuse, each with an optional COUNT or \"always\".\n"
                "profile kinds:");
@@ -95,14 +96,18 @@ int Control(const std::vector<std::string>& args) {
 int Profile(const std::vector<std::string>& args) {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::vector<std::string> rest;
-  if (!TakeOptions(args, {"--udid", "--name"}, &pairs, &rest) || rest.size() != 2) {
+  if (!TakeOptions(args, {"--udid", "--name", "--version", "--assets"}, &pairs, &rest) || rest.size() != 2) {
     PrintUsage();
     return 2;
   }
-  vdevice_fixtures::ProfileRequest request{rest[0], rest[1], "", ""};
+  vdevice_fixtures::ProfileRequest request;
+  request.kind = rest[0];
+  request.folder = rest[1];
   for (const auto& [name, value] : pairs) {
     if (name == "--udid") request.udid = value;
     if (name == "--name") request.device_name = value;
+    if (name == "--version") request.product_version = value;
+    if (name == "--assets") request.photo_assets = std::atoi(value.c_str());
   }
   std::string error;
   if (vdevice_fixtures::WriteProfile(request, &error) != 0) {
