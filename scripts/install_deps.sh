@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils libplist-utils
   libsqlite3-dev zlib1g-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
-  libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev
+  libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 unzip ideviceinstaller
 )

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "Tandrel/kor_crash_report.h"
 #include "Tandrel/kor_process.h"
 #include "Tandrel/kor_watchdog.h"
 #include "platform/auto_release.h"
@@ -101,7 +102,8 @@ int KorRunApplication(const std::string& command_line) {
   PrepareFolders(params);
   StartLogging(params);
   if (!params.parsed) KLOG(WARNING) << "start parameters are not a JSON object; every parameter is zero";
-  // Crash filter, COM, sockets and graphics need no start-up on this platform.
+  KorRegisterCrashReports(KorProcess::Get().LogFolder());
+  // COM, sockets and graphics need no start-up on this platform.
   QuitEvent quit;
   KorWatchdog watchdog([&quit] { quit.Post(); });
   watchdog.Watch(params.pid);

@@ -1,4 +1,7 @@
-// The crash filter. Until crash reports are written, registration only records its arguments.
+// The crash filter: on a fatal signal it writes a dump (signal, fault address, registers and a
+// backtrace of every thread), asks the program for an extra report file, packs the dump, that file
+// and this process's log files into a ZIP archive beside the dump, lets the program clean up, and
+// then lets the process die of the original signal.
 #pragma once
 
 #include <string>
@@ -7,9 +10,11 @@ class KSTDbgReport {
  public:
   // Called with the dump file path after the archive exists.
   using CleanupCallback = void (*)(const char* dump_path);
-  // Called with the folder that is being packed; returns an extra file to pack (malloc'd) or null.
+  // Called with the dump's folder (ending in "/") before packing; returns an extra file to pack
+  // (malloc'd, freed by the filter) or null.
   using ReportCallback = char* (*)(const char* folder);
 
+  // Installs the fatal-signal handlers (once; later calls replace the arguments).
   static bool RegisterCrashFilter(const std::string& dump_path, CleanupCallback cleanup, ReportCallback report);
 
   struct Registration {
@@ -19,4 +24,8 @@ class KSTDbgReport {
     bool registered = false;
   };
   static Registration Registered();
+
+  // The archive the filter writes for a dump: the dump path with ".dmp" replaced by
+  // "-<process ID>.zip", so that crashes of two processes in the same second keep both archives.
+  static std::string ArchivePathFor(const std::string& dump_path, long long pid);
 };
