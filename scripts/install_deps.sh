@@ -9,7 +9,7 @@ PACKAGES=(
   libsqlite3-dev zlib1g-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
   libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  python3 unzip ideviceinstaller
+  python3 unzip ideviceinstaller procps
 )
 
 missing=()

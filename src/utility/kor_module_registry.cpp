@@ -6,6 +6,7 @@
 #include "utility/module/basicinfo/kor_module_basicinfo.h"
 #include "utility/module/control/kor_module_control.h"
 #include "utility/module/file/kor_module_file.h"
+#include "utility/module/itunes/kor_module_itunes.h"
 
 KorModuleRegistry& KorModuleRegistry::Get() {
   static KorModuleRegistry* registry = new KorModuleRegistry();
@@ -30,6 +31,10 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   // In the order the modules are created; only modules this build has are registered.
   enter(Adopt(std::make_unique<KorModuleBasicInfo>()), {kKorCommandRefresh, kKorCommandBasicInfo, kKorCommandRename});
   enter(Adopt(std::make_unique<KorModuleFile>()), {kKorCommandExport, kKorCommandDownload, kKorCommandUpload});
+  enter(Adopt(std::make_unique<KorModuleiTunes>()),
+        {kKorCommandBackup, kKorCommandRestore, kKorCommandListBackups, kKorCommandFindMyDevice,
+         kKorCommandBackupEncryption, kKorCommandBackupPassword, kKorCommandMediaAppRunning, kKorCommandEndMediaApp,
+         kKorCommandExtractDatabases});
   enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
   MarkComplete();
 }

@@ -17,6 +17,11 @@ int RenameCommand(const GlobalOptions& options, const std::vector<std::string>& 
 int ExportCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int PullCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int PushCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int BackupCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RestoreCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int BackupsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int EncryptionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

@@ -43,6 +43,19 @@ Device commands (the device is the first that becomes ready unless --device UDID
                               copies a file to the device block by block (command 703); an
                               interrupted push continues from the data left on the device
 
+Backups (progress bar on a terminal, JSON lines otherwise):
+  backup [--to ROOT]          a full backup under ROOT (default: the user's backup root,
+                              $XDG_DATA_HOME or ~/.local/share, "Apple Computer/MobileSync/Backup")
+                              (command 1600); a locked device must be unlocked and its passcode
+                              entered on it
+  restore FOLDER --source UDID [--password P]
+                              restores a backup folder made from device UDID (command 1601)
+  backups [ROOT...]           lists the backups under the roots (command 1602)
+  encryption [--set PASSWORD] shows whether backups are encrypted (1604) or turns encryption
+                              on with PASSWORD (1605)
+  extract messages|contacts|notes...
+                              takes those databases out of a fresh backup (command 1608)
+
 Options (before or after COMMAND):
   --tandrel PATH        the Tandrel program
   --brand TEXT          names Tandrel's log folder (default Tandrel)
@@ -88,6 +101,11 @@ int main(int argc, char** argv) {
   if (command == "export") return ctl::ExportCommand(options, args);
   if (command == "pull") return ctl::PullCommand(options, args);
   if (command == "push") return ctl::PushCommand(options, args);
+  if (command == "backup") return ctl::BackupCommand(options, args);
+  if (command == "restore") return ctl::RestoreCommand(options, args);
+  if (command == "backups") return ctl::BackupsCommand(options, args);
+  if (command == "encryption") return ctl::EncryptionCommand(options, args);
+  if (command == "extract") return ctl::ExtractCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }
