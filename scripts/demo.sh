@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds everything (installing what it needs), serves a simulated iPhone, and runs
-# Tandrel's main job against it through tandrelctl, the command-line front-end: device events,
-# information, storage, a rename, an export, and a file moved each way block by block.
+# Tandrel's main job against it through tandrelctl, the command-line front-end: device events
+# (arrival, pairing, ready), information, storage, a rename, an export, and a file moved each way
+# block by block.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
@@ -24,15 +25,16 @@ export USBMUXD_SOCKET_ADDRESS="UNIX:$WORK/mux.sock"
 for _ in $(seq 50); do [ -S "$WORK/mux.sock" ] && break; sleep 0.1; done
 "$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" list
 
+# First, while this computer is still new to the device: the device asks its user to trust it.
+step "Device events: arrival, a pairing request (code 25), then ready (tandrelctl devices)"
+timeout 60 "$BIN/tandrelctl" devices --until-ready 2>/dev/null
+
 step "Tandrel under the front-end: its reports, a command, a stopped task"
 printf '%s\n' \
   '{"cmd":600,"task":1001,"json":{"info":{"task_id":"5005"}}}' \
   '{"cmd":600,"task":5005,"json":{"info":{"task_id":"1"}}}' |
   "$BIN/tandrelctl" session --linger-ms 1500 2>/dev/null
 echo "(task 5005 was stopped before it arrived, so it got no reply)"
-
-step "Device events: arrival, then ready (tandrelctl devices)"
-"$BIN/tandrelctl" devices --count 2 2>/dev/null
 
 step "Device information (tandrelctl info)"
 "$BIN/tandrelctl" info 2>/dev/null | head -20

@@ -2,6 +2,7 @@
 // is "1", 0x00, {"stage","code","uuid","type"[,"info"]}, 0x00, then the attachment.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -55,5 +56,7 @@ uint16_t KorStatusForCode(int32_t code);
 std::string KorMessageJson(const KorMessage& message);
 // The whole message text; empty when it would not fit the 16-bit text length.
 std::string KorMessageText(const KorMessage& message);
+// The zlib stream (level 9) of a type-0 attachment, from whichever compressor is faster for it.
+bool KorCompressAttachment(const uint8_t* data, size_t length, std::vector<uint8_t>* out);
 // Replaces a type-0 attachment by its level-9 zlib compression; `storage` owns the result.
 void KorPrepareAttachment(KorMessage* message, std::vector<uint8_t>* storage);

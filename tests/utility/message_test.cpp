@@ -6,6 +6,8 @@
 
 #include "frontend_message.h"
 #include "ipc/ipc_packet.h"
+#include "platform/kst_deflate.h"
+#include "platform/kst_zlib.h"
 #include "utility/kor_command.h"
 #include "utility/kor_message.h"
 
@@ -85,6 +87,58 @@ TEST(AttachmentTest, TypeZeroIsCompressedOtherTypesAndEmptyOnesAreNot) {
   KorPrepareAttachment(&empty, &storage);
   EXPECT_EQ(empty.attachment_length, 0u);
   EXPECT_EQ(empty.attachment, nullptr);
+}
+
+// A photo listing batch as the photo module sends it, `count` objects long.
+std::string PhotoListing(int count) {
+  std::string json = "[";
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) json += ',';
+    json += "{\"PATH\":\"DCIM/100APPLE/IMG_" + std::to_string(1000 + i) + ".JPG\",\"Z_PK\":" + std::to_string(i + 1) +
+            ",\"ZSAVEDASSETTYPE\":3,\"ZORIENTATION\":1,\"ZADDITIONALATTRIBUTES\":" + std::to_string(i + 1) +
+            ",\"ZDATECREATED\":\"2024-03-" + std::to_string(10 + i % 18) + " 12:" + std::to_string(10 + i % 50) +
+            ":00\",\"ZORIGINALFILESIZE\":" + std::to_string(1000000 + i * 7919 % 3000000) + "}";
+  }
+  return json + "]";
+}
+
+frontend::Message DecodeWithAttachment(const KorMessage& message) {
+  std::string payload = KorMessageText(message) +
+                        std::string(reinterpret_cast<const char*>(message.attachment), message.attachment_length);
+  return frontend::DecodeMessage(400, 2, 1, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+}
+
+TEST(AttachmentTest, FrontEndInflatesTheOutputOfEitherCompressorToTheSameBytes) {
+  std::string listing = PhotoListing(600);
+  const auto* data = reinterpret_cast<const uint8_t*>(listing.data());
+  std::vector<uint8_t> by_zlib;
+  std::vector<uint8_t> by_libdeflate;
+  ASSERT_TRUE(kst::ZlibCompress(data, listing.size(), 9, &by_zlib));
+  ASSERT_TRUE(kst::DeflateZlibFormat(data, listing.size(), 9, &by_libdeflate));
+  EXPECT_NE(by_zlib, by_libdeflate);  // two different encoders, one format
+  for (const auto* packed : {&by_zlib, &by_libdeflate}) {
+    KorMessage message;  // type 0: the front-end inflates what follows the text
+    message.attachment = packed->data();
+    message.attachment_length = packed->size();
+    frontend::Message decoded = DecodeWithAttachment(message);
+    ASSERT_TRUE(decoded.attachment_inflated) << decoded.error;
+    EXPECT_TRUE(decoded.attachment == listing);
+  }
+}
+
+TEST(AttachmentTest, SmallAndLargeTypeZeroAttachmentsBothReachTheFrontEndIntact) {
+  for (int count : {3, 600}) {  // under and over the size where the compressor changes
+    std::string listing = PhotoListing(count);
+    std::vector<uint8_t> storage;
+    KorMessage message;
+    message.attachment = reinterpret_cast<const uint8_t*>(listing.data());
+    message.attachment_length = listing.size();
+    KorPrepareAttachment(&message, &storage);
+    EXPECT_LT(message.attachment_length, listing.size());
+    frontend::Message decoded = DecodeWithAttachment(message);
+    ASSERT_TRUE(decoded.attachment_inflated) << count;
+    EXPECT_TRUE(decoded.attachment == listing) << count;
+  }
 }
 
 kst::IPCPacketPtr PacketWith(const std::string& payload) {

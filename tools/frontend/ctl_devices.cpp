@@ -27,10 +27,24 @@ std::string InfoText(const frontend::Message& message, const char* key) {
   return std::string();
 }
 
+// Why opening a device failed, in the words a user needs to act on it.
+std::string OpenFailureReason(const std::string& code) {
+  if (code == "24") return "no connection could be made to the device";
+  if (code == "25") return "not paired yet: the device asks its user to trust this computer, then it is tried again";
+  if (code == "26") return "the pairing record does not validate; unplug the device and trust this computer again";
+  if (code == "27") return "the device refused a session";
+  if (code == "48") return "the device is locked with a passcode; unlock it";
+  if (code == "49") return "no session could be had with the device";
+  return std::string();
+}
+
+// The device number is the low 32 bits of a handle: a person reads it unsigned.
+std::string DeviceNumber(int64_t code) { return "#" + std::to_string(static_cast<uint32_t>(code)); }
+
 }  // namespace
 
 std::string DescribeDeviceEvent(const frontend::Message& message) {
-  std::string handle = "#" + std::to_string(message.code);
+  std::string handle = DeviceNumber(message.code);
   switch (message.command) {
     case 9:
       return "device monitoring started: error_code " + InfoText(message, "error_code");
@@ -40,9 +54,15 @@ std::string DescribeDeviceEvent(const frontend::Message& message) {
       return "ready      " + handle + " " + message.uuid + " " + InfoText(message, "Type") + " " +
              InfoText(message, "Model") + " iOS " + InfoText(message, "FirmVersion") + " free " +
              InfoText(message, "Data_FreeSize") + " of " + InfoText(message, "Data_PhysicalSize") + " bytes";
-    case 12:
-      return "error      " + handle + " " + message.uuid + " \"" + InfoText(message, "device_name") + "\" code " +
-             InfoText(message, "error_code");
+    case 12: {
+      // Identifier and name are empty while the device is not paired: leave them out then.
+      std::string name = InfoText(message, "device_name");
+      std::string code = InfoText(message, "error_code");
+      std::string reason = OpenFailureReason(code);
+      return "error      " + handle + (message.uuid.empty() ? std::string() : " " + message.uuid) +
+             (name.empty() ? std::string() : " \"" + name + "\"") + " code " + code +
+             (reason.empty() ? std::string() : ": " + reason);
+    }
     case 8:
       return "departed   " + handle + (message.uuid.empty() ? std::string() : " " + message.uuid);
     default:
@@ -51,9 +71,10 @@ std::string DescribeDeviceEvent(const frontend::Message& message) {
 }
 
 int DevicesCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
-  ArgList list = SplitArgs(args, {"--json"});
+  ArgList list = SplitArgs(args, {"--json", "--until-ready"});
   int wanted = std::atoi(list.Get("--count", "0").c_str());
   bool json = list.Has("--json");
+  bool until_ready = list.Has("--until-ready");
   auto session = StartSession(options, true);
   if (!session) return kExitLink;
   std::signal(SIGINT, OnInterrupt);
@@ -72,6 +93,7 @@ int DevicesCommand(const GlobalOptions& options, const std::vector<std::string>&
       std::cout << DescribeDeviceEvent(*message) << std::endl;
     }
     if (IsDeviceEvent(message->command)) ++seen;
+    if (until_ready && message->command == 1) break;
   }
   return kExitOk;
 }

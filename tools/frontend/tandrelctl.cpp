@@ -26,9 +26,11 @@ Commands:
         and prints every message from Tandrel, unsolicited ones included, until stdin closes
         and the commands sent have their final replies (at most N ms, default 5000).
 
-  devices [--count N] [--json]
+  devices [--count N] [--until-ready] [--json]
         Prints device events as they happen: monitoring started (9), arrival (11), ready (1),
-        error (12), departure (8); until interrupted or N events (not counting 9) arrived.
+        error (12, with what the code means), departure (8); until interrupted, N events (not
+        counting 9) arrived, or with --until-ready a device became ready. Device numbers are
+        printed unsigned; --json prints them as the messages carry them.
         Devices are found through usbmuxd (USBMUXD_SOCKET_ADDRESS, else the system socket).
 
 Device commands (the device is the first that becomes ready unless --device UDID names one):
