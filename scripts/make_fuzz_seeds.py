@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Writes small seed inputs for the fuzz targets into the given folder (one sub-folder each)."""
 import os
+import sqlite3
 import struct
 import sys
+import tempfile
 
 
 def packet(task, command, payload):
@@ -54,6 +56,37 @@ def main(root):
     write(root, "command_json", "stop", stop)
     write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
     write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')
+
+    write(root, "typedstream", "attributed_string",
+          b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x12NSAttributedString\x00\x84\x84\x08NSObject"
+          b"\x00\x85\x92\x84\x84\x84\x08NSString\x01\x94\x84\x01+\x05Hello\x86\x84\x02iI\x01\x05\x92\x86")
+    write(root, "sms_database", "conversation_schema", messages_database())
+
+
+def messages_database():
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "sms.db")
+        db = sqlite3.connect(path)
+        db.executescript("""
+            create table handle (ROWID integer primary key, id text, country text, service text);
+            create table chat (ROWID integer primary key, chat_identifier text);
+            create table message (ROWID integer primary key, text text, attributedBody blob, date integer,
+              date_read integer, is_read integer, is_from_me integer, is_sent integer, error integer,
+              handle_id integer, subject text, account text, account_guid text);
+            create table chat_message_join (chat_id integer, message_id integer);
+            create table chat_handle_join (chat_id integer, handle_id integer);
+            insert into handle values (1, '+15550001111', 'us', 'iMessage');
+            insert into chat values (1, '+15550001111');
+            insert into message values (1, 'hi', null, 600000000, 0, 1, 0, 0, 0, 1, null, null, null);
+            insert into message values (2, null, x'040b73747265616d7479706564', 600000000000000000, 0, 1, 1, 1, 0, 1,
+              null, null, null);
+            insert into chat_message_join values (1, 1), (1, 2);
+            insert into chat_handle_join values (1, 1);
+        """)
+        db.commit()
+        db.close()
+        with open(path, "rb") as f:
+            return f.read()
 
 
 if __name__ == "__main__":

@@ -7,6 +7,7 @@
 #include "utility/module/control/kor_module_control.h"
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
+#include "utility/module/sms/kor_module_sms.h"
 
 KorModuleRegistry& KorModuleRegistry::Get() {
   static KorModuleRegistry* registry = new KorModuleRegistry();
@@ -30,11 +31,16 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   };
   // In the order the modules are created; only modules this build has are registered.
   enter(Adopt(std::make_unique<KorModuleBasicInfo>()), {kKorCommandRefresh, kKorCommandBasicInfo, kKorCommandRename});
+  auto* sms = static_cast<KorModuleSms*>(Adopt(std::make_unique<KorModuleSms>()));
+  enter(sms, {kKorCommandReadMessages});
   enter(Adopt(std::make_unique<KorModuleFile>()), {kKorCommandExport, kKorCommandDownload, kKorCommandUpload});
-  enter(Adopt(std::make_unique<KorModuleiTunes>()),
+  auto* itunes = static_cast<KorModuleiTunes*>(Adopt(std::make_unique<KorModuleiTunes>()));
+  enter(itunes,
         {kKorCommandBackup, kKorCommandRestore, kKorCommandListBackups, kKorCommandFindMyDevice,
          kKorCommandBackupEncryption, kKorCommandBackupPassword, kKorCommandMediaAppRunning, kKorCommandEndMediaApp,
          kKorCommandExtractDatabases});
+  // The modules that use databases out of a backup hear of them in this order.
+  itunes->Attach(sms);
   enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
   MarkComplete();
 }

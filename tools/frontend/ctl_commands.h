@@ -22,6 +22,7 @@ int RestoreCommand(const GlobalOptions& options, const std::vector<std::string>&
 int BackupsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int EncryptionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

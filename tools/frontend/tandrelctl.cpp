@@ -44,6 +44,10 @@ Device commands (the device is the first that becomes ready unless --device UDID
   push LOCAL_FILE DEVICE_DIR [--name NAME]
                               copies a file to the device block by block (command 703); an
                               interrupted push continues from the data left on the device
+  messages [--db PATH] [--json]
+                              conversations and messages (command 201) of a local copy of the
+                              messages database; without --db the copy is first taken out of a
+                              fresh backup (command 1608 with "types" [0])
 
 Backups (progress bar on a terminal, JSON lines otherwise):
   backup [--to ROOT]          a full backup under ROOT (default: the user's backup root,
@@ -108,6 +112,7 @@ int main(int argc, char** argv) {
   if (command == "backups") return ctl::BackupsCommand(options, args);
   if (command == "encryption") return ctl::EncryptionCommand(options, args);
   if (command == "extract") return ctl::ExtractCommand(options, args);
+  if (command == "messages") return ctl::MessagesCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

@@ -1,0 +1,65 @@
+#include "utility/kor_listing.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "platform/qr_task_schedular.h"
+#include "utility/ios/kor_client.h"
+#include "utility/kor_command.h"
+#include "utility/kor_message.h"
+
+std::string KorCountInfo(int64_t count) { return "{\"Count\":" + std::to_string(count) + "}"; }
+
+bool KorListing::Stopped() const {
+  auto task = QrTaskSchedular::Get().FindTask(KorTaskIdText(packet_));
+  return !task || task->GetStatus() == kQrTaskStatusStopped;
+}
+
+int KorListing::SendStage(int32_t stage) { return SendAttachment(stage, std::string_view()); }
+
+int KorListing::SendAttachment(int32_t stage, std::string_view json) {
+  if (Stopped()) return kKorStopped;
+  KorPacketHeader header{packet_->task_id, kKorStatusIntermediate, packet_->command};
+  KorMessage message;
+  message.stage = stage;
+  message.uuid = uuid_;
+  message.type = kKorMessageTypeCompressed;
+  message.info = info_;
+  message.attachment = reinterpret_cast<const uint8_t*>(json.data());
+  message.attachment_length = json.size();
+  KorClient::Instance().Send(header, std::move(message));
+  return kKorOk;
+}
+
+int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  value.Accept(writer);
+  return SendAttachment(stage, std::string_view(buffer.GetString(), buffer.GetSize()));
+}
+
+KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size)
+    : listing_(listing), stage_(stage), batch_size_(batch_size == 0 ? 1 : batch_size) {}
+
+int KorRecordBatcher::Add(std::string_view record_json) {
+  text_.push_back(count_ == 0 ? '[' : ',');
+  text_.append(record_json);
+  ++count_;
+  return count_ >= batch_size_ ? Flush() : kKorOk;
+}
+
+int KorRecordBatcher::Add(const rapidjson::Value& record) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  record.Accept(writer);
+  return Add(std::string_view(buffer.GetString(), buffer.GetSize()));
+}
+
+int KorRecordBatcher::Flush() {
+  if (count_ == 0) return kKorOk;
+  text_.push_back(']');
+  int rc = listing_->SendAttachment(stage_, text_);
+  text_.clear();
+  count_ = 0;
+  return rc;
+}

@@ -1,0 +1,65 @@
+// Streams a listing to the front-end as intermediate messages of one command: a count message,
+// then records in batches, each batch a JSON array sent as a compressed (type 0) attachment.
+//
+// Usage (stage numbers are the module's own):
+//   KorListing listing(packet, uuid);
+//   listing.SetInfo(KorCountInfo(total));            // optional: every message carries this info
+//   if (int rc = listing.SendStage(1)) return rc;    // the count message, no attachment
+//   KorRecordBatcher batch(&listing, /*stage=*/3, /*batch_size=*/50);
+//   for (...) if (int rc = batch.Add(record_json)) return rc;   // sends each full batch
+//   if (int rc = batch.Flush()) return rc;                      // the last, partial batch
+// Every send answers kKorStopped (6) once the command's task is stopped or gone, so a module can
+// stop streaming; other send failures (no front-end connection) are not errors of the listing.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ipc/ipc_packet.h"
+
+// {"Count":N}
+std::string KorCountInfo(int64_t count);
+
+class KorListing {
+ public:
+  KorListing(const kst::IPCPacket* packet, std::string uuid) : packet_(packet), uuid_(std::move(uuid)) {}
+
+  // The info text every following message carries (none when unset).
+  void SetInfo(std::optional<std::string> info) { info_ = std::move(info); }
+  // A message without attachment.
+  int SendStage(int32_t stage);
+  // A message whose attachment is `json`, compressed on sending.
+  int SendAttachment(int32_t stage, std::string_view json);
+  // A message whose attachment is one JSON value written compactly.
+  int SendValue(int32_t stage, const rapidjson::Value& value);
+  bool Stopped() const;
+
+ private:
+  const kst::IPCPacket* packet_;
+  std::string uuid_;
+  std::optional<std::string> info_;
+};
+
+// Collects records (JSON texts) into "[" + records joined by "," + "]" and sends each batch of
+// `batch_size` records at the given stage.
+class KorRecordBatcher {
+ public:
+  KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size);
+
+  int Add(std::string_view record_json);
+  int Add(const rapidjson::Value& record);
+  // Sends what is collected; nothing when the batch is empty.
+  int Flush();
+  size_t Pending() const { return count_; }
+
+ private:
+  KorListing* listing_;
+  int32_t stage_;
+  size_t batch_size_;
+  size_t count_ = 0;
+  std::string text_;
+};

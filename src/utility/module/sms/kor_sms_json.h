@@ -1,0 +1,10 @@
+// The JSON objects of the messages listing, written in the member order front-ends rely on.
+#pragma once
+
+#include <string>
+
+#include "utility/module/sms/kor_sms_records.h"
+
+// The conversation object without its "messages" member.
+std::string KorSmsConversationJson(const KorSmsConversation& conversation);
+std::string KorSmsMessageJson(const KorSmsMessage& message);
