@@ -65,10 +65,16 @@ int KorModuleSms::StreamConversations(const kst::IPCPacket* packet, const std::s
   return kKorOk;
 }
 
-void KorModuleSms::Update(void* record, const char* event_name) {
-  if (!record || !event_name || std::strcmp(event_name, kKorItunesBackupExtractFile) != 0) return;
+const KorBackupExtractEvent* KorSmsDatabaseEvent(void* record, const char* event_name) {
+  if (!record || !event_name || std::strcmp(event_name, kKorItunesBackupExtractFile) != 0) return nullptr;
   const auto* event = static_cast<const KorBackupExtractEvent*>(record);
-  if (event->name != kKorSmsBackupName || !event->packet) return;
+  if (event->name != kKorSmsBackupName || !event->packet) return nullptr;
+  return event;
+}
+
+void KorModuleSms::Update(void* record, const char* event_name) {
+  const KorBackupExtractEvent* event = KorSmsDatabaseEvent(record, event_name);
+  if (!event) return;
   std::string uuid = event->device ? event->device->UniqueDeviceId() : std::string();
   if (auto task = FindCommandTask(event->packet)) {
     if (auto meta = task->GetTaskDataAs<TaskMetaData>()) meta->text = event->local_path;

@@ -11,6 +11,12 @@ constexpr uint32_t kKorCommandReadMessages = 201;
 constexpr const char* kKorSmsBackupName = "3d0d7e5fb2ce288813306e4d4636395e047a3d28";
 constexpr size_t kKorSmsBatchSize = 50;
 
+struct KorBackupExtractEvent;
+
+// The extraction event's record when the event is "KOR_ITUNES_BACKUP_EXTRACT_FILE" and names the
+// messages database exactly; null for every other event or file.
+const KorBackupExtractEvent* KorSmsDatabaseEvent(void* record, const char* event_name);
+
 class KorModuleSms : public KorModule, public KSTObserver {
  public:
   int OnCommand(kst::IPCPacket* packet) override;
