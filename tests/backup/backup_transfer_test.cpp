@@ -57,6 +57,7 @@ class BackupTransferTest : public ::testing::Test {
       progress_.push_back(hundredths);
     };
     hooks_.interrupt = [this] { device_.InterruptHost(); };
+    hooks_.loss_grace = std::chrono::milliseconds(0);
   }
   void TearDown() override {
     if (host_.joinable()) host_.join();
@@ -301,6 +302,20 @@ TEST_F(BackupTransferTest, ADeviceGoneBetweenUploadedFilesEndsWith45) {
   device_.Send({Text("DLMessageUploadFiles"), "<dict/>", Real(30.0)});
   device_.SendRaw(UploadedFile(u + "/a", "a"));
   EXPECT_EQ(Finish().code, kKorBackupDeviceGone);
+  EXPECT_FALSE(fs::exists(Folder()));
+}
+
+TEST_F(BackupTransferTest, AConnectionThatBreaksJustBeforeTheDeviceIsReportedGoneEndsWith45) {
+  hooks_.loss_grace = std::chrono::seconds(30);
+  StartBackup();
+  Upload(UploadedFile(std::string(kUdid) + "/a", "a"), 50.0);
+  device_.Hangup();  // unplugged: the connection breaks first, the report follows
+  std::thread report([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    device_gone_ = true;
+  });
+  EXPECT_EQ(Finish().code, kKorBackupDeviceGone);
+  report.join();
   EXPECT_FALSE(fs::exists(Folder()));
 }
 

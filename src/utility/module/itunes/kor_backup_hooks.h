@@ -1,6 +1,7 @@
 // What a backup transfer asks of the command that runs it.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,10 @@ struct KorBackupHooks {
   // Ends a receive that blocks on the connection; called from another thread when the task is
   // stopped or the device goes away.
   std::function<void()> interrupt;
+  // A connection that breaks because the device was unplugged usually breaks before the device
+  // is reported gone; a failed receive waits this long for that report before it counts as a
+  // plain connection failure.
+  std::chrono::milliseconds loss_grace{2000};
 };
 
 inline bool KorHookSays(const std::function<bool()>& hook) { return hook && hook(); }

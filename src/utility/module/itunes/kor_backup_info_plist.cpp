@@ -11,6 +11,7 @@
 #include "iOSAPI/kor_plist_xml.h"
 #include "platform/kst_fs.h"
 #include "utility/ios/kor_device.h"
+#include "utility/module/itunes/kor_backup_applications.h"
 #include "utility/module/itunes/kor_backup_plist_file.h"
 
 namespace {
@@ -74,7 +75,7 @@ std::string ItunesFiles(AFCConnectionRef afc) {
 std::string KorBackupInfoPlistXml(const std::shared_ptr<KorDevice>& device, AFCConnectionRef afc,
                                   int64_t start_seconds) {
   AMDeviceRef handle = device->Device();
-  Entries entries;
+  Entries entries = KorBackupApplicationEntries(device);
   AddDeviceText(handle, &entries, "Build Version", "BuildVersion");
   AddDeviceText(handle, &entries, "Device Name", "DeviceName");
   AddDeviceText(handle, &entries, "Display Name", "DeviceName");

@@ -1,5 +1,8 @@
 #include "utility/module/itunes/kor_backup_transfer.h"
 
+#include <chrono>
+#include <thread>
+
 #include "iOSAPI/kor_device_link_files.h"
 #include "platform/kst_fs.h"
 #include "platform/kst_log.h"
@@ -77,9 +80,20 @@ void KorBackupTransfer::NoteProgress(const KorBackupMessage& message) {
   }
 }
 
+bool KorBackupTransfer::DeviceWentAway() const {
+  constexpr auto kLook = std::chrono::milliseconds(50);
+  auto waited = std::chrono::milliseconds(0);
+  for (;;) {
+    if (KorHookSays(hooks_.device_gone)) return true;
+    if (!hooks_.device_gone || waited >= hooks_.loss_grace || KorHookSays(hooks_.stopped)) return false;
+    std::this_thread::sleep_for(kLook);
+    waited += kLook;
+  }
+}
+
 KorBackupOutcome KorBackupTransfer::ReceiveFailure(const char* message) const {
   if (KorHookSays(hooks_.stopped)) return {kKorStopped, "Task cancelled.", false};
-  if (KorHookSays(hooks_.device_gone)) return {kKorBackupDeviceGone, "", false};
+  if (DeviceWentAway()) return {kKorBackupDeviceGone, "", false};
   return {kKorBackupTaskError, message, false};
 }
 

@@ -49,6 +49,8 @@ class KorBackupTransfer {
   void NoteProgress(const KorBackupMessage& message);
   // The outcome when the connection gave out: stopped, device gone, or `message` with code 2.
   KorBackupOutcome ReceiveFailure(const char* message) const;
+  // True when the device is, or within the loss grace becomes, reported gone.
+  bool DeviceWentAway() const;
   Step HandleBackupMessage(const KorBackupMessage& message, KorBackupOutcome* outcome);
   Step HandleRestoreMessage(const KorBackupMessage& message, KorBackupOutcome* outcome);
   bool RefuseDownloads(const std::vector<std::string>& device_paths);

@@ -37,8 +37,11 @@ std::string JsonObjectText(const char* key, const std::string& value) {
   return VelJsonUtil::ToString(object);
 }
 
-// True when the device reports the boolean value as true.
+// True when the device reports the boolean value as true; domain values are read in a session.
 bool DeviceFlag(const std::shared_ptr<KorDevice>& device, const char* domain, const char* key) {
+  int result = 0;
+  auto session = KorDeviceHandles::Get().GetSession(device->Device(), &result);
+  if (!session) KLOG(WARNING) << "no session for reading " << domain << " " << key << ": " << result;
   KorValue value;
   return KorDeviceValue(device->Device(), domain, key, &value) && value.IsBool() && value.AsBool();
 }
