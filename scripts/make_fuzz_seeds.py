@@ -55,6 +55,10 @@ def main(root):
           dl(b"<string>DLMessageDisconnect</string>"))
     write(root, "command_json", "stop", stop)
     write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
+    write(root, "plugin_load", "sample", b'{"path":"libsample_plugin.so","x64":"x64","win32":"x86","type":1,'
+          b'"version":"1.0.0","id":"com.tandrel.sample","command-recv":["SAMPLE_ECHO"],"command-send":[],'
+          b'"require":[],"optional":[],"width":0,"height":0,"command-create":""}')
+    write(root, "plugin_load", "escape", b'{"path":"..\\lib.so","x64":"a/../.."}')
     write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')
 
     write(root, "typedstream", "attributed_string",

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "Tandrel/kor_crash_report.h"
+#include "basic/plugin_util.h"
 #include "Tandrel/kor_process.h"
 #include "Tandrel/kor_watchdog.h"
 #include "platform/auto_release.h"
@@ -71,12 +72,18 @@ void SendStartupReport(const KorStartParams& params, bool connected) {
   KorClient::Instance().Send(header, message);
 }
 
+void LoadPlugins(const KorStartParams& params) {
+  for (const std::string& folder : params.load_modules) {
+    if (KSTPluginBus::Get().LoadPlugin(folder)) KLOG(INFO) << "Load Module Success: " << folder;
+  }
+}
+
 void StartModulesAndLink(const KorStartParams& params) {
   QrTaskPool::Get().Activate(kTaskPoolThreads);
   KorClient& client = KorClient::Instance();
   bool connected = client.ConnectFrontend(params.port);
   KorModuleRegistry::Get().RegisterBuiltInModules();
-  // Plug-in modules named in LoadModules are not loaded by this build.
+  LoadPlugins(params);
   KorDeviceMonitor::Get().RegisterObserver(&client);
   KorDeviceMonitor::Get().StartMonitoringAndReport();
   SendStartupReport(params, connected);

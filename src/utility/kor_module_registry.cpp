@@ -8,6 +8,8 @@
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
 #include "utility/module/sms/kor_module_sms.h"
+#include "utility/module/plugins/kor_module_plugins.h"
+#include "utility/module/plugins/kor_plugin_platform_functions.h"
 
 KorModuleRegistry& KorModuleRegistry::Get() {
   static KorModuleRegistry* registry = new KorModuleRegistry();
@@ -42,6 +44,10 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   // The modules that use databases out of a backup hear of them in this order.
   itunes->Attach(sms);
   enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
+  auto* plugins = static_cast<KorModulePlugins*>(Adopt(std::make_unique<KorModulePlugins>()));
+  enter(plugins, {kKorCommandPlugin});
+  plugins->SetPlatformFunctions(KorPluginPlatformFunctions());
+  KorRegisterPluginHost(plugins);
   MarkComplete();
 }
 

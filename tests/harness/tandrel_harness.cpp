@@ -51,6 +51,7 @@ bool Tandrel::Start() {
   start.watched_pid = options_.watched_pid;
   start.open_log = options_.open_log;
   start.environment = options_.environment;
+  start.load_modules = options_.load_modules;
   start.environment["TMPDIR"] = temp_.Path();
   if (link_.StartTandrel(start) < 0) return false;
   if (!link_.WaitConnected(std::chrono::seconds(15))) return false;

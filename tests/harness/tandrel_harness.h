@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "frontend_link.h"
 
@@ -30,6 +31,7 @@ struct TandrelOptions {
   int64_t watched_pid = 0;
   int open_log = 0;  // 1: Tandrel writes its log file into LogFolder()
   std::map<std::string, std::string> environment;  // TMPDIR is set to the harness's folder
+  std::vector<std::string> load_modules;           // plug-in folders
 };
 
 class Tandrel {

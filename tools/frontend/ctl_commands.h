@@ -23,6 +23,7 @@ int BackupsCommand(const GlobalOptions& options, const std::vector<std::string>&
 int EncryptionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int PluginCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

@@ -62,6 +62,13 @@ Backups (progress bar on a terminal, JSON lines otherwise):
   extract messages|contacts|notes...
                               takes those databases out of a fresh backup (command 1608)
 
+Plug-ins (start Tandrel with --load-module FOLDER):
+  plugin EVENT [--attach FILE | --text TEXT] [--quiet-ms N]
+                              publishes EVENT to the plug-ins (command 1800): --attach sends the
+                              file's bytes as they are (type 1), --text sends compressed text
+                              (type 0); prints the plug-ins' results until they are quiet for
+                              N ms (default 2000)
+
 Options (before or after COMMAND):
   --tandrel PATH        the Tandrel program
   --brand TEXT          names Tandrel's log folder (default Tandrel)
@@ -113,6 +120,7 @@ int main(int argc, char** argv) {
   if (command == "encryption") return ctl::EncryptionCommand(options, args);
   if (command == "extract") return ctl::ExtractCommand(options, args);
   if (command == "messages") return ctl::MessagesCommand(options, args);
+  if (command == "plugin") return ctl::PluginCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

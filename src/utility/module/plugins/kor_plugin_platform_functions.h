@@ -1,0 +1,17 @@
+// The platform functions plug-ins call by name through "LIBMODEL_PLUGIN_COMMAND_RECEIVE".
+#pragma once
+
+#include "utility/module/plugins/kor_module_plugins.h"
+
+// The largest result "LIBPLATFORM_DECOMPRESS_ZIP_STREAM" inflates to.
+constexpr size_t kKorMaxPluginInflated = 64u * 1024 * 1024;
+
+// Sends a plug-in's result as an intermediate message of the task it names, on the connection
+// the task's command came in on; dropped when the task is gone or stopped.
+int KorPluginSendResult(KSTObserveData* event);
+// Inflates the record's zlib data into its output byte string; the result flag tells success.
+int KorPluginDecompressZipStream(KSTObserveData* event);
+
+// Every platform function by name. Data functions whose module this build lacks answer with the
+// result flag 0 and a log line.
+KorModulePlugins::PlatformTable KorPluginPlatformFunctions();

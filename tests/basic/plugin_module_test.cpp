@@ -1,0 +1,149 @@
+// Command 1800 through the front-end link: Tandrel loads the sample plug-in named in its start
+// parameters, hands requests to it as events, and sends what the plug-in publishes back.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "frontend_message.h"
+#include "tandrel_harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string Request(int type, const std::string& event) {
+  return "{\"type\":" + std::to_string(type) + ",\"info\":{\"sub_command_type\":\"" + event + "\"}}";
+}
+
+class PluginModuleTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folders_ = new harness::TempFolder();
+    plugin_ = folders_->Path() + "/SamplePlugin";
+    for (const char* version : {"2.0.0", "1.0.0"}) {
+      fs::create_directories(plugin_ + "/" + version + "/x64");
+      fs::copy_file(std::string(SAMPLE_PLUGIN_DIR) + "/plugin.load", plugin_ + "/" + version + "/plugin.load");
+    }
+    fs::copy_file(std::string(SAMPLE_PLUGIN_DIR) + "/x64/libsample_plugin.so",
+                  plugin_ + "/1.0.0/x64/libsample_plugin.so");
+    harness::TandrelOptions options;
+    options.open_log = 1;
+    options.load_modules = {plugin_, plugin_};
+    tandrel_ = new harness::Tandrel(options);
+    ASSERT_TRUE(tandrel_->Start());
+  }
+  static void TearDownTestSuite() {
+    delete tandrel_;
+    delete folders_;
+  }
+
+  // The plug-in's next result for `task`; its attachment parsed when it is JSON.
+  static frontend::Message Result(uint64_t task, rapidjson::Document* json = nullptr) {
+    auto message = tandrel_->Link().NextFor(task, 10s);
+    EXPECT_TRUE(message);
+    if (!message) return frontend::Message();
+    if (json) json->Parse(message->attachment.c_str());
+    return *message;
+  }
+
+  static harness::TempFolder* folders_;
+  static std::string plugin_;
+  static harness::Tandrel* tandrel_;
+};
+
+harness::TempFolder* PluginModuleTest::folders_ = nullptr;
+std::string PluginModuleTest::plugin_;
+harness::Tandrel* PluginModuleTest::tandrel_ = nullptr;
+
+TEST_F(PluginModuleTest, LoadsTheLoadableVersionOnceAndLogsIt) {
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 100, Request(0, "SAMPLE_ECHO"), frontend::CompressAttachment("hello")));
+  rapidjson::Document json;
+  frontend::Message result = Result(100, &json);
+  EXPECT_EQ(result.command, 1800u);
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.stage, 2);
+  EXPECT_EQ(result.code, 0);
+  EXPECT_EQ(result.type, 0);
+  ASSERT_TRUE(json.IsObject()) << result.attachment;
+  EXPECT_STREQ(json["echo"].GetString(), "hello");
+  EXPECT_STREQ(json["task"].GetString(), "100");
+  EXPECT_NE(std::string(json["library"].GetString()).find("/SamplePlugin/1.0.0/x64/"), std::string::npos);
+
+  int successes = 0;
+  for (const auto& entry : fs::directory_iterator(tandrel_->LogFolder())) {
+    if (entry.path().filename().string().find(".log.INFO.") == std::string::npos) continue;
+    std::ifstream file(entry.path());
+    for (std::string line; std::getline(file, line);) {
+      if (line.find("Load Module Success: " + plugin_) != std::string::npos) ++successes;
+    }
+  }
+  EXPECT_EQ(successes, 1);
+}
+
+TEST_F(PluginModuleTest, RawRequestIsInflatedByThePlatformAndReturnedAsRawBytes) {
+  std::string original(5000, 'x');
+  original += "tail";
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 110, Request(1, "SAMPLE_INFLATE"), frontend::CompressAttachment(original)));
+  frontend::Message result = Result(110);
+  EXPECT_EQ(result.type, 1);
+  EXPECT_EQ(result.attachment, original);
+
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 111, Request(1, "SAMPLE_INFLATE"), "not zlib data"));
+  rapidjson::Document json;
+  Result(111, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_TRUE(json.HasMember("error"));
+}
+
+TEST_F(PluginModuleTest, ResultForAStoppedTaskIsDropped) {
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 200, Request(0, "SAMPLE_DEFER")));
+  auto stop = tandrel_->Run(600, 201, R"({"info":{"task_id":"200"}})");
+  ASSERT_FALSE(stop.empty());
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 202, Request(0, "SAMPLE_FLUSH")));
+  rapidjson::Document json;
+  Result(202, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["flushed"].GetInt(), 1) << "the plug-in did answer the stopped task";
+  // The flush answered task 200 before its own task, on the same connection.
+  EXPECT_FALSE(tandrel_->Link().NextFor(200, 0ms));
+
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 210, Request(0, "SAMPLE_DEFER")));
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 211, Request(0, "SAMPLE_FLUSH")));
+  Result(210, &json);
+  ASSERT_TRUE(json.IsObject()) << "a task that still runs gets its late result";
+  EXPECT_TRUE(json["deferred"].GetBool());
+}
+
+TEST_F(PluginModuleTest, BroadcastNeverReturnsToItsSender) {
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 300, Request(0, "SAMPLE_BROADCAST")));
+  rapidjson::Document json;
+  Result(300, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["self_received"].GetInt(), 0);
+}
+
+TEST_F(PluginModuleTest, PlatformFunctionsAnswerOrAreLeftAlone) {
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 400, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST"));
+  rapidjson::Document json;
+  Result(400, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["result"].GetInt(), 0) << "a data function without its module reports failure";
+
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 401, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_NO_SUCH_FUNCTION"));
+  Result(401, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["result"].GetInt(), 2) << "an unknown name does nothing";
+}
+
+TEST_F(PluginModuleTest, RequestThatDoesNotParseGetsCode21) {
+  auto messages = tandrel_->Run(1800, 500, "{broken");
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().code, 21);
+  EXPECT_EQ(messages.back().status, 6);
+}
+
+}  // namespace
