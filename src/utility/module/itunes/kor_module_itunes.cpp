@@ -1,6 +1,8 @@
 #include "utility/module/itunes/kor_module_itunes.h"
 
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 #include "iOSAPI/kor_cf_value.h"
 #include "iOSAPI/kor_service_message.h"
@@ -47,6 +49,18 @@ bool DeviceFlag(const std::shared_ptr<KorDevice>& device, const char* domain, co
 }
 
 int64_t NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+
+// The paths of a new backup under the root, named after the start second. A folder of that name
+// already there (a backup started within the same second) is never shared: the name of the next
+// second is taken instead.
+KorBackupPaths NewBackupPaths(const std::string& root, const std::string& udid, int64_t* start) {
+  for (;;) {
+    *start = NowSeconds();
+    KorBackupPaths paths(root, udid, KorBackupFolderSuffix(*start));
+    if (!kst::PathExists(paths.Folder())) return paths;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
 
 }  // namespace
 
@@ -153,8 +167,8 @@ KorModuleiTunes::Reply KorModuleiTunes::Backup(kst::IPCPacket* packet, const rap
   root = WithSlash(root.empty() ? KorDefaultBackupRoot() : root);
   if (!kst::IsDirectory(root) && !kst::CreateDirectories(root)) KLOG(WARNING) << "backup root not created: " << root;
   const std::string udid = device->UniqueDeviceId();
-  const int64_t start = NowSeconds();
-  KorBackupPaths paths(root, udid, KorBackupFolderSuffix(start));
+  int64_t start = 0;
+  KorBackupPaths paths = NewBackupPaths(root, udid, &start);
   kst::CreateDirectories(paths.Folder());
   SendInfo(packet, udid, 0, JsonObjectText("BackupDir", paths.Folder()));
 
@@ -252,7 +266,8 @@ KorModuleiTunes::Reply KorModuleiTunes::Extract(kst::IPCPacket* packet, const ra
   const std::string root = KorProcess::Get().WorkFolder() + "Backup0/";
   kst::CreateDirectories(root);
   const std::string udid = device->UniqueDeviceId();
-  KorBackupPaths paths(root, udid, KorBackupFolderSuffix(NowSeconds()));
+  int64_t start = 0;
+  KorBackupPaths paths = NewBackupPaths(root, udid, &start);
   kst::CreateDirectories(paths.Folder());
   auto service = StartBackupService(device);
   if (!service) {
