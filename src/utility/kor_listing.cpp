@@ -41,11 +41,17 @@ int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
 KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size)
     : listing_(listing), stage_(stage), batch_size_(batch_size == 0 ? 1 : batch_size) {}
 
-int KorRecordBatcher::Add(std::string_view record_json) {
-  text_.push_back(count_ == 0 ? '[' : ',');
-  text_.append(record_json);
+void KorRecordBatcher::OpenRecord() { text_.push_back(count_ == 0 ? '[' : ','); }
+
+int KorRecordBatcher::CloseRecord() {
   ++count_;
   return count_ >= batch_size_ ? Flush() : kKorOk;
+}
+
+int KorRecordBatcher::Add(std::string_view record_json) {
+  OpenRecord();
+  text_.append(record_json);
+  return CloseRecord();
 }
 
 int KorRecordBatcher::Add(const rapidjson::Value& record) {

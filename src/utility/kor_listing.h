@@ -7,6 +7,7 @@
 //   if (int rc = listing.SendStage(1)) return rc;    // the count message, no attachment
 //   KorRecordBatcher batch(&listing, /*stage=*/3, /*batch_size=*/50);
 //   for (...) if (int rc = batch.Add(record_json)) return rc;   // sends each full batch
+//   (or batch.AddWritten([&](std::string* text) { ...append one record... }))
 //   if (int rc = batch.Flush()) return rc;                      // the last, partial batch
 // Every send answers kKorStopped (6) once the command's task is stopped or gone, so a module can
 // stop streaming; other send failures (no front-end connection) are not errors of the listing.
@@ -52,11 +53,22 @@ class KorRecordBatcher {
 
   int Add(std::string_view record_json);
   int Add(const rapidjson::Value& record);
+  // Lets `write(std::string*)` append one record's JSON to the batch text in place, which saves a
+  // copy per record in long listings.
+  template <typename Write>
+  int AddWritten(Write&& write) {
+    OpenRecord();
+    write(&text_);
+    return CloseRecord();
+  }
   // Sends what is collected; nothing when the batch is empty.
   int Flush();
   size_t Pending() const { return count_; }
 
  private:
+  void OpenRecord();
+  int CloseRecord();
+
   KorListing* listing_;
   int32_t stage_;
   size_t batch_size_;

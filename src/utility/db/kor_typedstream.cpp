@@ -289,6 +289,23 @@ size_t ValidSequenceLength(std::string_view bytes) {
 
 }  // namespace
 
+bool KorIsValidUtf8(std::string_view bytes) {
+  while (!bytes.empty()) {
+    // Runs of ASCII are the common case; skip them eight bytes at a time.
+    while (bytes.size() >= 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes.data(), 8);
+      if (word & 0x8080808080808080ull) break;
+      bytes.remove_prefix(8);
+    }
+    if (bytes.empty()) break;
+    size_t length = ValidSequenceLength(bytes);
+    if (length == 0) return false;
+    bytes.remove_prefix(length);
+  }
+  return true;
+}
+
 std::string KorValidUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());

@@ -20,3 +20,4 @@ bool KorDecodeAttributedString(std::string_view blob, std::string* text);
 
 // Replaces each invalid UTF-8 sequence by U+FFFD.
 std::string KorValidUtf8(std::string_view bytes);
+bool KorIsValidUtf8(std::string_view bytes);

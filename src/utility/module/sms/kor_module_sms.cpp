@@ -58,7 +58,8 @@ int KorModuleSms::StreamConversations(const kst::IPCPacket* packet, const std::s
     if (int rc = listing.SendAttachment(kStageConversation, KorSmsConversationJson(*conversation))) return rc;
     KorRecordBatcher batch(&listing, kStageMessages, kKorSmsBatchSize);
     for (const auto& message : conversation->messages) {
-      if (int rc = batch.Add(KorSmsMessageJson(*message))) return rc;
+      int rc = batch.AddWritten([&message](std::string* text) { KorSmsAppendMessageJson(*message, text); });
+      if (rc != kKorOk) return rc;
     }
     if (int rc = batch.Flush()) return rc;
   }

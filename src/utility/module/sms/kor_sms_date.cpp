@@ -1,6 +1,5 @@
 #include "utility/module/sms/kor_sms_date.h"
 
-#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -9,15 +8,63 @@ constexpr int64_t kAppleEpochUnix = 978307200;        // 2001-01-01 00:00:00 UTC
 constexpr int64_t kLatestUnix = 32535215999;          // 3000-12-31 23:59:59 UTC
 constexpr int64_t kLatestOffset = kLatestUnix - kAppleEpochUnix;
 constexpr int64_t kNanosecondsPerSecond = 1000000000;
+// Time-zone rules change offsets only at quarter hours, so within one quarter hour local time is
+// the quarter's start plus the seconds since; a listing converts each quarter once.
+constexpr int64_t kQuarterHour = 900;
+
+struct QuarterCache {
+  int64_t start = -1;
+  bool usable = false;  // same offset at both ends and the local quarter starts on a quarter hour
+  struct tm local {};
+};
+
+bool LocalTime(int64_t unix_time, struct tm* local) {
+  time_t value = static_cast<time_t>(unix_time);
+  return localtime_r(&value, local) != nullptr;
+}
+
+bool QuarterLocalTime(int64_t unix_time, struct tm* local) {
+  thread_local QuarterCache cache;
+  int64_t start = unix_time - unix_time % kQuarterHour;
+  if (cache.start != start) {
+    struct tm end {};
+    cache.start = start;
+    cache.usable = LocalTime(start, &cache.local) && LocalTime(start + kQuarterHour - 1, &end) &&
+                   cache.local.tm_gmtoff == end.tm_gmtoff && cache.local.tm_sec == 0 &&
+                   cache.local.tm_min % 15 == 0;
+  }
+  if (!cache.usable) return LocalTime(unix_time, local);
+  int64_t seconds = unix_time - start;
+  *local = cache.local;
+  local->tm_min += static_cast<int>(seconds / 60);
+  local->tm_sec = static_cast<int>(seconds % 60);
+  return true;
+}
+
+void Digits(int value, int width, char* out) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
 
 std::string LocalTimeText(int64_t offset) {
-  time_t unix_time = static_cast<time_t>(kAppleEpochUnix + offset);
   struct tm local {};
-  if (!localtime_r(&unix_time, &local)) return std::string();
-  char text[64];
-  std::snprintf(text, sizeof text, "%.4d-%.2d-%.2d %.2d:%.2d:%.2d", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-  return text;
+  if (!QuarterLocalTime(kAppleEpochUnix + offset, &local)) return std::string();
+  // "%.4d-%.2d-%.2d %.2d:%.2d:%.2d"; years here are 2000 to 3001.
+  char text[19];
+  Digits(local.tm_year + 1900, 4, text);
+  text[4] = '-';
+  Digits(local.tm_mon + 1, 2, text + 5);
+  text[7] = '-';
+  Digits(local.tm_mday, 2, text + 8);
+  text[10] = ' ';
+  Digits(local.tm_hour, 2, text + 11);
+  text[13] = ':';
+  Digits(local.tm_min, 2, text + 14);
+  text[16] = ':';
+  Digits(local.tm_sec, 2, text + 17);
+  return std::string(text, sizeof text);
 }
 
 }  // namespace

@@ -8,3 +8,5 @@
 // The conversation object without its "messages" member.
 std::string KorSmsConversationJson(const KorSmsConversation& conversation);
 std::string KorSmsMessageJson(const KorSmsMessage& message);
+// Appends the message object to `out` (a listing writes its batches this way, without copies).
+void KorSmsAppendMessageJson(const KorSmsMessage& message, std::string* out);
