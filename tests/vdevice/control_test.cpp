@@ -43,16 +43,54 @@ TEST(FaultSyntax, RejectsMalformedFaults) {
   }
 }
 
+TEST(FaultSyntax, BackupFaultsTakeAPercentAWaitOrAHostilePath) {
+  Fault fault;
+  std::string error;
+  ASSERT_TRUE(ParseFault({"disconnect", "99.5"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.kind, FaultKind::kDisconnectAt);
+  EXPECT_EQ(fault.value, "99.5");
+  ASSERT_TRUE(ParseFault({"unplug", "50", "2"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.kind, FaultKind::kUnplugAt);
+  EXPECT_EQ(fault.remaining, 2);
+  ASSERT_TRUE(ParseFault({"passcode", "180000"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.amount, 180000u);
+  ASSERT_TRUE(ParseFault({"hostile", "move", "@UDID@/a", "../b"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.value, "move");
+  EXPECT_EQ(fault.paths, (std::vector<std::string>{"@UDID@/a", "../b"}));
+  ASSERT_TRUE(ParseFault({"hostile", "upload", "/etc/passwd", "always"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.remaining, -1);
+  for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+           {"disconnect", "101"}, {"disconnect", "-1"}, {"unplug", "5%"}, {"passcode"}, {"silence", "x"},
+           {"hostile", "upload"}, {"hostile", "chmod", "a"}, {"hostile", "move", "a"}}) {
+    EXPECT_FALSE(ParseFault(words, &fault, &error)) << words[0] << " " << words[1];
+  }
+}
+
+TEST(FaultTable, TakeAllFiresEveryMatchingFaultOnceAndLeavesTheOthers) {
+  FaultTable table;
+  Fault upload{FaultKind::kHostile, 0, "upload", 1, {"a"}};
+  Fault download{FaultKind::kHostile, 0, "download", 1, {"b"}};
+  Fault twice{FaultKind::kHostile, 0, "mkdir", 2, {"c"}};
+  for (const Fault& fault : {upload, download, twice}) table.Arm("s", fault);
+  auto not_download = [](const Fault& fault) { return fault.value != "download"; };
+  EXPECT_EQ(table.TakeAll("s", FaultKind::kHostile, not_download).size(), 2u);
+  std::vector<Fault> rest = table.TakeAll("s", FaultKind::kHostile);
+  ASSERT_EQ(rest.size(), 2u);
+  EXPECT_EQ(rest[0].value, "download");
+  EXPECT_EQ(rest[1].value, "mkdir");
+  EXPECT_TRUE(table.TakeAll("s", FaultKind::kHostile).empty());
+}
+
 TEST(FaultTable, FiresTheArmedNumberOfTimes) {
   FaultTable table;
-  Fault twice{FaultKind::kStall, 5, "", 2};
+  Fault twice{FaultKind::kStall, 5, "", 2, {}};
   table.Arm("com.apple.afc", twice);
   EXPECT_FALSE(table.Take("com.apple.afc", FaultKind::kDrop));
   EXPECT_FALSE(table.Take("com.apple.atc", FaultKind::kStall));
   EXPECT_TRUE(table.Take("com.apple.afc", FaultKind::kStall));
   EXPECT_TRUE(table.Take("com.apple.afc", FaultKind::kStall));
   EXPECT_FALSE(table.Take("com.apple.afc", FaultKind::kStall));
-  table.Arm("com.apple.afc", Fault{FaultKind::kError, 0, "8", -1});
+  table.Arm("com.apple.afc", Fault{FaultKind::kError, 0, "8", -1, {}});
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(table.Take("com.apple.afc", FaultKind::kError));
   table.Clear("com.apple.afc");
   EXPECT_FALSE(table.Take("com.apple.afc", FaultKind::kError));
@@ -89,8 +127,8 @@ class ControlCommandsTest : public ::testing::Test {
   void SetUp() override {
     folder_ = kst::TempFolder() + "control-commands-" + std::to_string(kst::CurrentProcessId());
     std::string error;
-    ASSERT_EQ(vdevice_fixtures::WriteProfile({"demo", folder_ + "/demo", "", "", "", 0}, &error), 0) << error;
-    ASSERT_EQ(vdevice_fixtures::WriteProfile({"network", folder_ + "/network", "", "", "", 0}, &error), 0) << error;
+    ASSERT_EQ(vdevice_fixtures::WriteProfile({"demo", folder_ + "/demo", "", "", "", 0, 0, 0}, &error), 0) << error;
+    ASSERT_EQ(vdevice_fixtures::WriteProfile({"network", folder_ + "/network", "", "", "", 0, 0, 0}, &error), 0) << error;
   }
   void TearDown() override { kst::RemoveTree(folder_); }
 

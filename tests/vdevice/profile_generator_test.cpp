@@ -140,7 +140,7 @@ TEST_F(ProfileGeneratorTest, CameraRollHoldsDecodableJpegs) {
 
 TEST_F(ProfileGeneratorTest, UnknownKindsAndBadProfilesAreReported) {
   std::string error;
-  EXPECT_NE(vdevice_fixtures::WriteProfile({"toaster", *folder_ + "/toaster", "", "", "", 0}, &error), 0);
+  EXPECT_NE(vdevice_fixtures::WriteProfile({"toaster", *folder_ + "/toaster", "", "", "", 0, 0, 0}, &error), 0);
   EXPECT_NE(error.find("toaster"), std::string::npos);
   std::string broken = *folder_ + "/broken";
   kst::CreateDirectories(broken);

@@ -62,6 +62,15 @@ int Lock(DeviceRegistry& registry, const Args& args, std::string* message) {
   });
 }
 
+int EnterPasscode(DeviceRegistry& registry, const Args& args, std::string* message) {
+  return WithDevice(registry, args, 2, "passcode UDID", message, [&](VirtualDevice& device) {
+    if (args.size() != 2) return Fail(message, "usage: passcode UDID");
+    device.EnterPasscode();
+    *message = device.udid() + " passcode entered";
+    return 0;
+  });
+}
+
 int ArmFault(DeviceRegistry& registry, const Args& args, std::string* message) {
   return WithDevice(registry, args, 4, "fault UDID SERVICE KIND ARGS", message, [&](VirtualDevice& device) {
     const std::string& service = args[2];
@@ -95,7 +104,7 @@ int List(DeviceRegistry& registry, const Args& args, std::string* message) {
 
 int RunControlCommand(DeviceRegistry& registry, const Args& args, std::string* message) {
   static const std::map<std::string, int (*)(DeviceRegistry&, const Args&, std::string*)> kCommands = {
-      {"attach", Attach}, {"detach", Detach}, {"trust", Trust}, {"lock", Lock}, {"fault", ArmFault}, {"list", List}};
+      {"attach", Attach}, {"detach", Detach}, {"trust", Trust}, {"lock", Lock}, {"fault", ArmFault}, {"list", List}, {"passcode", EnterPasscode}};
   if (args.empty()) return Fail(message, "no command");
   auto command = kCommands.find(args[0]);
   if (command == kCommands.end()) return Fail(message, "unknown command " + args[0]);

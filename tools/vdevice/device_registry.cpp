@@ -95,6 +95,8 @@ int DeviceRegistry::Attach(DeviceProfile profile, std::string* error) {
       endpoints_[device_id] = std::move(endpoint);
     }
     devices_[device_id] = device;
+    std::string udid = device->udid();
+    device->SetUnplugHandler([this, udid] { Detach(udid); });
   }
   LogLine("attached %s as device %u (%s)", device->udid().c_str(), device->device_id(),
           device->profile().folder.c_str());

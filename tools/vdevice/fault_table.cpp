@@ -1,5 +1,6 @@
 #include "fault_table.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace vdevice {
@@ -32,8 +33,43 @@ bool ParseCount(const std::vector<std::string>& words, size_t index, int* remain
   return true;
 }
 
+bool ParsePercent(const std::string& text) {
+  if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789.") != std::string::npos) return false;
+  char* end = nullptr;
+  double value = std::strtod(text.c_str(), &end);
+  return *end == '\0' && value >= 0 && value <= 100;
+}
+
+bool ParseBackupFault(const std::vector<std::string>& words, Fault* fault) {
+  const std::string& kind = words[0];
+  if (kind == "disconnect" || kind == "unplug") {
+    fault->kind = kind == "disconnect" ? FaultKind::kDisconnectAt : FaultKind::kUnplugAt;
+    if (words.size() < 2 || !ParsePercent(words[1])) return false;
+    fault->value = words[1];
+    return ParseCount(words, 2, &fault->remaining);
+  }
+  if (kind == "passcode" || kind == "silence") {
+    fault->kind = kind == "passcode" ? FaultKind::kPasscode : FaultKind::kSilence;
+    return words.size() >= 2 && ParseNumber(words[1], kMaxStallMs, &fault->amount) &&
+           ParseCount(words, 2, &fault->remaining);
+  }
+  if (kind == "hostile") {
+    fault->kind = FaultKind::kHostile;
+    if (words.size() < 3) return false;
+    fault->value = words[1];
+    size_t paths = fault->value == "move" ? 2 : 1;
+    static const std::vector<std::string> kOperations = {"upload", "mkdir", "move", "remove", "download"};
+    bool known = std::find(kOperations.begin(), kOperations.end(), fault->value) != kOperations.end();
+    if (!known || words.size() < 2 + paths) return false;
+    fault->paths.assign(words.begin() + 2, words.begin() + 2 + static_cast<long>(paths));
+    return ParseCount(words, 2 + paths, &fault->remaining);
+  }
+  return false;
+}
+
 bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
   const std::string& kind = words[0];
+  if (ParseBackupFault(words, fault)) return true;
   if (kind == "drop" || kind == "stall") {
     fault->kind = kind == "drop" ? FaultKind::kDrop : FaultKind::kStall;
     uint64_t limit = kind == "drop" ? UINT32_MAX : kMaxStallMs;
@@ -64,7 +100,9 @@ bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
 bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string* error) {
   *fault = Fault();
   if (!words.empty() && ParseKindArguments(words, fault)) return true;
-  *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS, then an optional COUNT or \"always\"";
+  *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | disconnect PCT | unplug PCT | "
+           "passcode MS | silence MS | hostile upload|mkdir|remove|download PATH | hostile move PATH TARGET, "
+           "then an optional COUNT or \"always\"";
   return false;
 }
 
@@ -88,6 +126,23 @@ std::optional<Fault> FaultTable::Take(const std::string& service, FaultKind kind
     return fired;
   }
   return std::nullopt;
+}
+
+std::vector<Fault> FaultTable::TakeAll(const std::string& service, FaultKind kind,
+                                       const std::function<bool(const Fault&)>& wanted) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Fault> fired;
+  auto [it, last] = armed_.equal_range(service);
+  while (it != last) {
+    if (it->second.kind != kind || (wanted && !wanted(it->second))) {
+      ++it;
+      continue;
+    }
+    fired.push_back(it->second);
+    bool used_up = it->second.remaining > 0 && --it->second.remaining == 0;
+    it = used_up ? armed_.erase(it) : std::next(it);
+  }
+  return fired;
 }
 
 }  // namespace vdevice

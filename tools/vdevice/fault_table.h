@@ -5,9 +5,18 @@
 //   error VALUE  the next request of the service is answered with the error VALUE
 //   refuse       the next StartService for the service is answered with an error
 //   pace MBPS    the next reply goes out at MBPS megabytes per second, as over a slower cable
+// and, for the backup service (com.apple.mobilebackup2):
+//   disconnect PCT    the next backup says DLMessageDisconnect once its progress reaches PCT percent
+//   unplug PCT        the device is unplugged once the next backup's progress reaches PCT percent
+//   passcode MS       the next backup waits MS milliseconds for `ctl passcode UDID`, then ends with
+//                     ErrorCode 208 "Device locked" unless the passcode was entered
+//   silence MS        the next backup says nothing for MS milliseconds before its first message
+//   hostile OP PATH [TARGET]  the next backup (restore for download) names PATH in a message of
+//                     kind OP: upload, mkdir, move (PATH to TARGET), remove, download
 // Each may end with a count (how many times it fires; "always" keeps it until cleared).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -16,13 +25,15 @@
 
 namespace vdevice {
 
-enum class FaultKind { kDrop, kStall, kError, kRefuse, kPace };
+enum class FaultKind { kDrop, kStall, kError, kRefuse, kPace, kDisconnectAt, kUnplugAt, kPasscode, kSilence, kHostile };
 
 struct Fault {
   FaultKind kind = FaultKind::kDrop;
   uint64_t amount = 0;  // bytes for drop, milliseconds for stall, megabytes per second for pace
-  std::string value;    // error text for error and refuse
+  std::string value;    // error text for error and refuse; percent for disconnect and unplug;
+                        // the operation for hostile
   int remaining = 1;    // negative: until cleared
+  std::vector<std::string> paths;  // hostile: the path (and a move's target)
 };
 
 // Parses "KIND ARGS... [COUNT]"; false with *error explaining the expected form.
@@ -34,6 +45,10 @@ class FaultTable {
   void Clear(const std::string& service);
   // Uses up one firing of the service's fault of this kind, when one is armed.
   std::optional<Fault> Take(const std::string& service, FaultKind kind);
+  // Uses up one firing of every fault of this kind armed on the service that `wanted` accepts
+  // (all when it is empty), in arming order.
+  std::vector<Fault> TakeAll(const std::string& service, FaultKind kind,
+                             const std::function<bool(const Fault&)>& wanted = {});
 
  private:
   std::mutex mutex_;

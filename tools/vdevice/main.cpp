@@ -1,5 +1,6 @@
 // vdevice: a simulated iPhone for tests and demos. It plays usbmuxd and the attached devices
 // so that libimobiledevice clients, and Tandrel, talk to it as to real hardware.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,10 +21,14 @@ void PrintUsage() {
                "usage:\n"
                "  vdevice serve --socket ADDR --profile DIR [--profile DIR ...] [--control ADDR] [--verbose]\n"
                "  vdevice ctl --socket ADDR attach DIR | detach UDID | trust UDID on|off|deny |\n"
-               "              lock UDID on|off | fault UDID SERVICE KIND ARGS... | fault UDID SERVICE clear | list\n"
+               "              lock UDID on|off | passcode UDID | fault UDID SERVICE KIND ARGS... |\n"
+               "              fault UDID SERVICE clear | list\n"
                "  vdevice profile KIND DIR [--udid UDID] [--name NAME] [--version V] [--assets N]\n"
+               "                  [--backup-files N --backup-bytes SIZE]\n"
                "ADDR is UNIX:/path or 127.0.0.1:PORT (as USBMUXD_SOCKET_ADDRESS).\n"
-               "fault kinds: drop BYTES | stall MS | error VALUE | refuse, each with an optional COUNT or \"always\".\n"
+               "fault kinds: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | disconnect PCT | unplug PCT |\n"
+               "  passcode MS | silence MS | hostile OP PATH [TARGET], each with an optional COUNT or \"always\".\n"
+               "SIZE is bytes, or a number with K, M or G (powers of 1024).\n"
                "profile kinds:");
   for (const std::string& kind : vdevice_fixtures::ProfileKinds()) std::fprintf(stderr, " %s", kind.c_str());
   std::fprintf(stderr, "\n");
@@ -93,21 +98,42 @@ int Control(const std::vector<std::string>& args) {
   return status == 0 ? 0 : status < 0 ? 3 : 1;
 }
 
+// "1073741824", "1024M", "1G": a byte count; false when it is none.
+bool ParseSize(const std::string& text, uint64_t* bytes) {
+  size_t digits = text.find_first_not_of("0123456789");
+  if (digits == 0 || text.size() > 18) return false;
+  uint64_t value = std::strtoull(text.substr(0, digits).c_str(), nullptr, 10);
+  std::string unit = digits == std::string::npos ? "" : text.substr(digits);
+  int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+  if (shift < 0) return false;
+  *bytes = value << shift;
+  return true;
+}
+
 int Profile(const std::vector<std::string>& args) {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::vector<std::string> rest;
-  if (!TakeOptions(args, {"--udid", "--name", "--version", "--assets"}, &pairs, &rest) || rest.size() != 2) {
+  if (!TakeOptions(args, {"--udid", "--name", "--version", "--assets", "--backup-files", "--backup-bytes"}, &pairs,
+                   &rest) ||
+      rest.size() != 2) {
     PrintUsage();
     return 2;
   }
   vdevice_fixtures::ProfileRequest request;
   request.kind = rest[0];
   request.folder = rest[1];
+  bool sizes_ok = true;
   for (const auto& [name, value] : pairs) {
     if (name == "--udid") request.udid = value;
     if (name == "--name") request.device_name = value;
     if (name == "--version") request.product_version = value;
     if (name == "--assets") request.photo_assets = std::atoi(value.c_str());
+    if (name == "--backup-files") sizes_ok = sizes_ok && ParseSize(value, &request.backup_files);
+    if (name == "--backup-bytes") sizes_ok = sizes_ok && ParseSize(value, &request.backup_bytes);
+  }
+  if (!sizes_ok) {
+    PrintUsage();
+    return 2;
   }
   std::string error;
   if (vdevice_fixtures::WriteProfile(request, &error) != 0) {

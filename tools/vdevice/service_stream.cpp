@@ -63,6 +63,7 @@ bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
   if (std::optional<Fault> pace = faults_ ? faults_->Take(service_, FaultKind::kPace) : std::nullopt) {
     return SendPaced(pieces, pace->amount);
   }
+  if (default_pace_ > 0) return SendPaced(pieces, default_pace_);
   if (!kst::SendBuffers(socket_, pieces)) return false;
   bytes_sent_ += total;
   return true;

@@ -29,6 +29,9 @@ class ServiceStream {
   bool Send(std::initializer_list<kst::ConstBuffer> pieces);
   bool Send(const std::string& bytes) { return Send({{bytes.data(), bytes.size()}}); }
 
+  // Paces every send at this rate when no pace fault is armed (0: as fast as the socket goes).
+  void SetDefaultPace(uint64_t megabytes_per_second) { default_pace_ = megabytes_per_second; }
+
   // The error armed for this service's next request, if any.
   std::optional<std::string> TakeInjectedError();
 
@@ -50,6 +53,7 @@ class ServiceStream {
   std::optional<uint64_t> drop_after_;
   uint64_t bytes_sent_ = 0;
   bool dropped_ = false;
+  uint64_t default_pace_ = 0;
   // When the paced bytes sent so far are due to have left; idle time earns no credit.
   std::chrono::steady_clock::time_point pace_due_;
 };

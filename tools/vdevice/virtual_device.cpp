@@ -153,6 +153,30 @@ void VirtualDevice::UntrackConnection(const kst::KstSocket* socket) {
   connections_.erase(socket);
 }
 
+std::string VirtualDevice::backup_password() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return backup_password_;
+}
+
+void VirtualDevice::SetBackupPassword(const std::string& password) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  backup_password_ = password;
+}
+
+void VirtualDevice::SetUnplugHandler(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unplug_ = std::move(handler);
+}
+
+void VirtualDevice::Unplug() {
+  std::function<void()> unplug;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    unplug = unplug_;
+  }
+  if (unplug) unplug();
+}
+
 void VirtualDevice::CutConnections() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const kst::KstSocket* socket : connections_) socket->Shutdown();

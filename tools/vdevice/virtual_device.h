@@ -73,6 +73,18 @@ class VirtualDevice {
   // The IPv4 address a network device is reached at ("" for USB devices).
   std::string network_host() const;
 
+  // The backup password the backup service encrypts with (empty: none); kept in memory like
+  // the values SetValue changes.
+  std::string backup_password() const;
+  void SetBackupPassword(const std::string& password);
+  // A passcode prompt on the screen: `ctl passcode UDID` enters the passcode, the waiting
+  // service takes the answer.
+  void EnterPasscode() { passcode_entered_.store(true); }
+  bool TakePasscodeEntry() { return passcode_entered_.exchange(false); }
+  // Pulls the cable from inside a service (the unplug fault); the registry supplies how.
+  void SetUnplugHandler(std::function<void()> handler);
+  void Unplug();
+
   bool attached() const { return attached_.load(); }
   void MarkDetached() { attached_.store(false); }
 
@@ -100,6 +112,9 @@ class VirtualDevice {
   std::mutex network_mutex_;
   NetworkPortOpener network_port_opener_;
   std::atomic<bool> attached_{true};
+  std::atomic<bool> passcode_entered_{false};
+  std::string backup_password_;
+  std::function<void()> unplug_;
 };
 
 }  // namespace vdevice
