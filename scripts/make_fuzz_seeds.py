@@ -60,6 +60,10 @@ def main(root):
           b'"require":[],"optional":[],"width":0,"height":0,"command-create":""}')
     write(root, "plugin_load", "escape", b'{"path":"..\\lib.so","x64":"a/../.."}')
     write(root, "command_json", "attachment", b'1\x00{"uuid":"x"}\x00x\x9c\xabV*H,\xc9P\xb2R\xd2w\xf1tU\xaa\x05\x00;\x1a\x05\xdd')
+    seconds = struct.pack("<q", 1562198437)
+    write(root, "photo_thumbnail_path", "dcim", seconds + b"DCIM/100APPLE/IMG_0001.JPG")
+    write(root, "photo_thumbnail_path", "cpl", seconds + b"/PhotoData/CPLAssets/group/a.b/c")
+    write(root, "photo_thumbnail_path", "regexp", struct.pack("<q", 0) + b"Z_[0-9]+ASSETSz_26assets")
 
     write(root, "typedstream", "attributed_string",
           b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x12NSAttributedString\x00\x84\x84\x08NSObject"

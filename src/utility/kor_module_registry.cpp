@@ -10,6 +10,7 @@
 #include "utility/module/sms/kor_module_sms.h"
 #include "utility/module/plugins/kor_module_plugins.h"
 #include "utility/module/plugins/kor_plugin_platform_functions.h"
+#include "utility/module/photo/kor_module_photo.h"
 
 KorModuleRegistry& KorModuleRegistry::Get() {
   static KorModuleRegistry* registry = new KorModuleRegistry();
@@ -43,6 +44,8 @@ void KorModuleRegistry::RegisterBuiltInModules() {
          kKorCommandExtractDatabases});
   // The modules that use databases out of a backup hear of them in this order.
   itunes->Attach(sms);
+  enter(Adopt(std::make_unique<KorModulePhoto>()), {kKorCommandPhotoList, kKorCommandAlbumList, kKorCommandAlbumPhotos,
+                                                    kKorCommandThumbnails, kKorCommandDeletePhotos});
   enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
   auto* plugins = static_cast<KorModulePlugins*>(Adopt(std::make_unique<KorModulePlugins>()));
   enter(plugins, {kKorCommandPlugin});

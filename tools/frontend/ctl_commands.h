@@ -1,6 +1,7 @@
 // The tandrelctl subcommands.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ int EncryptionCommand(const GlobalOptions& options, const std::vector<std::strin
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int PluginCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AlbumsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int ThumbsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int DeletePhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 
@@ -32,5 +37,11 @@ std::string DescribeDeviceEvent(const frontend::Message& message);
 int RunCommand(Session& session, const GlobalOptions& options, uint32_t command, uint64_t task,
                const std::string& json, const std::string& attachment, int format,
                std::vector<frontend::Message>* collected);
+
+// Starts Tandrel, waits for the device the arguments name (--device) and runs one command; the
+// messages it sent, or nothing (with *exit_code set).
+std::optional<std::vector<frontend::Message>> RunOnDevice(const GlobalOptions& options, const ArgList& list,
+                                                          uint32_t command, const std::string& extra_json,
+                                                          const std::string& attachment, int* exit_code);
 
 }  // namespace ctl

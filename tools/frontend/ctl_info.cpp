@@ -30,29 +30,6 @@ std::string ValueText(const rapidjson::Value& value) {
   return VelJsonUtil::ToString(value);
 }
 
-// Starts Tandrel, waits for the device and runs one command; the messages it sent, or nothing.
-std::optional<std::vector<frontend::Message>> RunOnDevice(const GlobalOptions& options, const ArgList& list,
-                                                          uint32_t command, const std::string& extra_json,
-                                                          const std::string& attachment, int* exit_code) {
-  auto session = StartSession(options);
-  if (!session) {
-    *exit_code = kExitLink;
-    return std::nullopt;
-  }
-  auto device = WaitForDevice(*session, list.Get("--device"), options.timeout);
-  if (!device) {
-    *exit_code = kExitFailed;
-    return std::nullopt;
-  }
-  std::vector<frontend::Message> messages;
-  *exit_code = RunCommand(*session, options, command, NewTaskId(), DeviceJson(*device, extra_json), attachment, 1,
-                          &messages);
-  if (!messages.empty() && frontend::IsFinalStatus(messages.back().status) && messages.back().status != 1) {
-    std::cerr << "tandrelctl: command " << command << " failed with code " << messages.back().code << "\n";
-  }
-  return messages;
-}
-
 // The JSON attachments of a command's intermediate messages merged into one object.
 rapidjson::Document MergedReplies(const std::vector<frontend::Message>& messages) {
   rapidjson::Document merged(rapidjson::kObjectType);
@@ -77,6 +54,28 @@ std::optional<rapidjson::Document> BasicInformation(const GlobalOptions& options
 }
 
 }  // namespace
+
+std::optional<std::vector<frontend::Message>> RunOnDevice(const GlobalOptions& options, const ArgList& list,
+                                                          uint32_t command, const std::string& extra_json,
+                                                          const std::string& attachment, int* exit_code) {
+  auto session = StartSession(options);
+  if (!session) {
+    *exit_code = kExitLink;
+    return std::nullopt;
+  }
+  auto device = WaitForDevice(*session, list.Get("--device"), options.timeout);
+  if (!device) {
+    *exit_code = kExitFailed;
+    return std::nullopt;
+  }
+  std::vector<frontend::Message> messages;
+  *exit_code = RunCommand(*session, options, command, NewTaskId(), DeviceJson(*device, extra_json), attachment, 1,
+                          &messages);
+  if (!messages.empty() && frontend::IsFinalStatus(messages.back().status) && messages.back().status != 1) {
+    std::cerr << "tandrelctl: command " << command << " failed with code " << messages.back().code << "\n";
+  }
+  return messages;
+}
 
 int InfoCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   ArgList list = SplitArgs(args, {"--json"});

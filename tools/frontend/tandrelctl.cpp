@@ -48,6 +48,15 @@ Device commands (the device is the first that becomes ready unless --device UDID
                               conversations and messages (command 201) of a local copy of the
                               messages database; without --db the copy is first taken out of a
                               fresh backup (command 1608 with "types" [0])
+  photos [--album ID --type T] [--refresh]
+                              lists the photos (command 400) or those of one album (402);
+                              --refresh copies the photo library from the device again
+  albums [--refresh]          lists the albums with their type, id and count (command 401)
+  thumbs ID:PATH... --save DIR
+                              fetches the thumbnails of photos (command 403) into DIR as
+                              image files named after the IDs
+  delete-photos NAME          deletes, on the attached devices, the /DCIM files whose name
+                              contains NAME (command 404)
 
 Backups (progress bar on a terminal, JSON lines otherwise):
   backup [--to ROOT]          a full backup under ROOT (default: the user's backup root,
@@ -121,6 +130,10 @@ int main(int argc, char** argv) {
   if (command == "extract") return ctl::ExtractCommand(options, args);
   if (command == "messages") return ctl::MessagesCommand(options, args);
   if (command == "plugin") return ctl::PluginCommand(options, args);
+  if (command == "photos") return ctl::PhotosCommand(options, args);
+  if (command == "albums") return ctl::AlbumsCommand(options, args);
+  if (command == "thumbs") return ctl::ThumbsCommand(options, args);
+  if (command == "delete-photos") return ctl::DeletePhotosCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

@@ -18,6 +18,21 @@ enum KorDeviceState : uint32_t {
   kKorDeviceReopening = 4,
 };
 
+// The files staged from the device to the computer, one local-path slot each (empty: not staged).
+enum KorStagedSlot : size_t {
+  kKorSlotPhotoLibrary,
+  kKorSlotMediaLibrary,
+  kKorSlotITunesCdb,
+  kKorSlotRingtones,
+  kKorSlotBooks,
+  kKorSlotPurchasedBooks,
+  kKorSlotRecordings,
+  kKorSlotRecordingsManifest,
+  kKorSlotMusicLibrary,
+  kKorSlotLocations,
+  kKorSlotCount,
+};
+
 // What the device layer has read about a device.
 struct KorDeviceInfo {
   int64_t fs_total_bytes = 0;
@@ -62,12 +77,22 @@ class KorDevice {
     std::lock_guard<std::mutex> lock(mutex_);
     info_.product_version_utf8 = version;
   }
+  // The local path of the last successful staging of a file (empty when not staged yet).
+  std::string StagedPath(KorStagedSlot slot) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return staged_paths_[slot];
+  }
+  void SetStagedPath(KorStagedSlot slot, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    staged_paths_[slot] = path;
+  }
 
  private:
   AMDeviceRef device_;
   std::atomic<uint32_t> state_{kKorDeviceOpening};
   mutable std::mutex mutex_;
   KorDeviceInfo info_;
+  std::array<std::string, kKorSlotCount> staged_paths_;
 };
 
 // Device messages to observers.
