@@ -1,0 +1,137 @@
+// The photo listings of a 100,000-asset iOS 16 library through a running Tandrel, from command to
+// final reply, beside the sqlite3 shell running the same queries on the staged copy in the same
+// run; and the staging of the library (a listing with "refresh" minus one without) beside
+// libimobiledevice's AFC client downloading the same three files.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_frontend.h"
+#include "bench_support.h"
+#include "platform/kst_fs.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kAssets = 100000;
+constexpr int kRounds = 5;
+
+struct Device {
+  std::string udid;
+  int64_t code = 0;
+};
+
+// One listing command; seconds from sending to the final reply, negative when it failed or listed
+// nothing.
+double TimeListing(frontend::Link& link, const Device& device, uint32_t command, bool refresh) {
+  uint64_t task = bench::NextTaskId();
+  std::string json = "{\"uuid\":\"" + device.udid + "\",\"code\":" + std::to_string(device.code) +
+                     ",\"info\":{\"refresh\":" + (refresh ? "1" : "0") + "}}";
+  bench::Clock::time_point start = bench::Clock::now();
+  if (!link.Send(command, task, json)) return -1;
+  std::vector<frontend::Message> replies = link.CollectUntilFinal(task, 300s);
+  double seconds = bench::SecondsSince(start);
+  bool listed = replies.size() >= 2 && replies.back().status == 1 && replies.back().code == 0;
+  return listed ? seconds : -1;
+}
+
+// The sqlite3 shell running `sql` on the staged file, its output thrown away; seconds.
+double TimeShell(const std::string& database, const std::string& sql) {
+  std::string script = database + ".bench.sql";
+  if (!kst::WriteWholeFile(script, sql + ";\n")) return -1;
+  std::string command = "sqlite3 '" + database + "' < '" + script + "' > /dev/null";
+  bench::Clock::time_point start = bench::Clock::now();
+  int status = std::system(command.c_str());
+  double seconds = bench::SecondsSince(start);
+  std::remove(script.c_str());
+  return status == 0 ? seconds : -1;
+}
+
+const char* kPhotoSql =
+    "SELECT a.Z_PK,a.ZSAVEDASSETTYPE,a.ZDIRECTORY || '/'||a.ZFILENAME,a.ZORIENTATION, a.ZADDITIONALATTRIBUTES,"
+    "a.ZDATECREATED,a.ZMODIFICATIONDATE, t.ZORIGINALFILESIZE FROM ZASSET a left join ZADDITIONALASSETATTRIBUTES t "
+    "on t.Z_PK = a.Z_PK WHERE 1=1 AND a.ZTRASHEDSTATE = 0 ORDER BY ZDATECREATED desc";
+
+std::string AlbumSql() {
+  std::string joined =
+      "SELECT count(0),al.z_pk,al.ztitle,al.zkind FROM ZGENERICALBUM al,Z_28ASSETS z left join ZASSET zg on "
+      "z.Z_3ASSETS = zg.z_pk left join ZADDITIONALASSETATTRIBUTES t on t.Z_PK = z.Z_3ASSETS WHERE";
+  std::string tail = " AND z.z_28albums = al.z_pk AND  al.ZTRASHEDSTATE = 0 AND  zg.ZTRASHEDSTATE = 0 group by al.z_pk";
+  std::string head = "SELECT count(0),0,'',0 FROM ZASSET WHERE ";
+  return joined + " al.zkind ==1000" + tail + ";" + head + "zfavorite = 1 AND ZTRASHEDSTATE = 0;" + head +
+         "ZKINDSUBTYPE = 10 AND ZTRASHEDSTATE = 0;" + head + "ZSAVEDASSETTYPE = 256 AND ZTRASHEDSTATE = 0;" + head +
+         "ZKIND = 1 AND ZTRASHEDSTATE = 0;" +
+         "SELECT count(0),0,'',0 FROM ZASSET a left join ZADDITIONALASSETATTRIBUTES t ON t.Z_PK = a.Z_PK WHERE 1= 1 "
+         "AND a.ZTRASHEDSTATE = 1;" +
+         head + "ZPLAYBACKSTYLE = 3 and ZTRASHEDSTATE=0 and ZSAVEDASSETTYPE != 8;" + head +
+         "ZPLAYBACKSTYLE = 1 and ZAVALANCHEPICKTYPE = 52 and ZTRASHEDSTATE=0;" + joined +
+         " al.ztitle is not null AND al.zkind !=1000" + tail;
+}
+
+double Best(const std::vector<double>& samples) {
+  double best = -1;
+  for (double sample : samples) {
+    if (sample >= 0 && (best < 0 || sample < best)) best = sample;
+  }
+  return best;
+}
+
+void PrintRow(const char* what, double tandrel, const char* baseline_name, double baseline) {
+  std::printf("%-28s %12.1f %-34s %12.1f %8.2f\n", what, tandrel * 1000, baseline_name, baseline * 1000,
+              tandrel / baseline);
+}
+
+int Run() {
+  vdevice_test::VdeviceFixture vd;
+  std::string profile = vd.MakeProfile("photos-ios16", "", "", {"--assets", std::to_string(kAssets)});
+  if (profile.empty() || !vd.Start({profile})) {
+    std::fprintf(stderr, "cannot serve the photo library\n%s", vd.ServerLog().c_str());
+    return 1;
+  }
+  std::unique_ptr<harness::Tandrel> tandrel = bench::StartTandrelFor(vd);
+  if (!tandrel) return 1;
+  Device device;
+  device.udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
+  auto ready = bench::WaitForReadyDevices(tandrel->Link(), 1, 60s);
+  if (ready.count(device.udid) == 0) return 1;
+  device.code = ready[device.udid];
+  vd.ExportSocketAddress();
+  bench::ReferenceAfcReader reference;
+  if (!reference.Open(device.udid)) return 1;
+
+  std::vector<double> refreshed, photos, albums, shell_photos, shell_albums, downloads;
+  std::string staged = tandrel->WorkFolder() + device.udid + "/Photos.sqlite";
+  for (int round = 0; round < kRounds; ++round) {
+    refreshed.push_back(TimeListing(tandrel->Link(), device, 400, true));
+    photos.push_back(TimeListing(tandrel->Link(), device, 400, false));
+    albums.push_back(TimeListing(tandrel->Link(), device, 401, false));
+    shell_photos.push_back(TimeShell(staged, kPhotoSql));
+    shell_albums.push_back(TimeShell(staged, AlbumSql()));
+    double download = 0;
+    for (const char* suffix : {"", "-shm", "-wal"}) {
+      bench::Transfer transfer = reference.ReadToFile(std::string("/PhotoData/Photos.sqlite") + suffix,
+                                                      vd.folder() + "/reference" + suffix);
+      download += transfer.ok ? transfer.seconds : 0;
+    }
+    downloads.push_back(download);
+  }
+  double staging = Best(refreshed) - Best(photos);
+  std::printf("photos_bench: %d assets (iOS 16 library), best of %d interleaved rounds, ms\n", kAssets, kRounds);
+  std::printf("%-28s %12s %-34s %12s %8s\n", "Tandrel", "ms", "baseline", "ms", "ratio");
+  PrintRow("400 photo list", Best(photos), "sqlite3 shell, same query", Best(shell_photos));
+  PrintRow("401 album list", Best(albums), "sqlite3 shell, same queries", Best(shell_albums));
+  PrintRow("staging (refresh - cached)", staging, "libimobiledevice AFC, 3 files", Best(downloads));
+  std::printf("staging speed relative to the plain download: %.2fx\n", Best(downloads) / staging);
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  int code = Run();
+  std::fflush(stdout);
+  return code;
+}
