@@ -72,6 +72,30 @@ std::string MakeAttachment(size_t size) {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+// Processor time of the whole process (every thread, user and system), which other processes on
+// a busy machine do not inflate the way they inflate elapsed time.
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+// Elapsed and processor seconds of one run.
+struct Cost {
+  double wall = 1e30;
+  double cpu = 1e30;
+  void KeepBest(const Cost& other) {
+    wall = std::min(wall, other.wall);
+    cpu = std::min(cpu, other.cpu);
+  }
+};
+
+class CostMeter {
+ public:
+  CostMeter() : wall_(Clock::now()), cpu_(CpuSeconds()) {}
+  Cost Stop() const { return Cost{Seconds(Clock::now() - wall_), CpuSeconds() - cpu_}; }
+
+ private:
+  Clock::time_point wall_;
+  double cpu_;
+};
+
 double BestOf(int rounds, const std::function<double()>& run) {
   double best = run();
   for (int i = 1; i < rounds; ++i) best = std::min(best, run());
@@ -136,35 +160,37 @@ constexpr KorPacketHeader kHeader{42, 2, 300};
 
 // `count` messages of `attachment` through the client's send path until all have arrived as
 // packets at the receiving channel.
-double ChannelSeconds(Receiver& receiver, kst::IPCConnection* connection, const std::string& attachment, int type,
-                      int count) {
+Cost ChannelCost(Receiver& receiver, kst::IPCConnection* connection, const std::string& attachment, int type,
+                 int count) {
   uint64_t before = receiver.Packets();
-  auto start = Clock::now();
+  CostMeter meter;
   for (int i = 0; i < count; ++i) KorClient::Instance().SendOn(connection, kHeader, MessageWith(attachment, type));
   receiver.WaitFor(before + static_cast<uint64_t>(count));
-  return Seconds(Clock::now() - start);
+  return meter.Stop();
 }
 
 // The same through the client's send path into a byte sink.
-double SinkSeconds(ByteSink& sink, kst::IPCConnection* connection, const std::string& attachment, int count) {
+Cost SinkCost(ByteSink& sink, kst::IPCConnection* connection, const std::string& attachment, int count) {
   uint64_t before = sink.Received();
-  auto start = Clock::now();
+  CostMeter meter;
   for (int i = 0; i < count; ++i) KorClient::Instance().SendOn(connection, kHeader, MessageWith(attachment, 1));
   uint64_t text = KorMessageText(MessageWith(attachment, 1)).size();
   sink.WaitFor(before + (kst::kPacketHeaderSize + text + attachment.size()) * static_cast<uint64_t>(count));
-  return Seconds(Clock::now() - start);
+  return meter.Stop();
 }
 
-// Writes `count` × `size` bytes over a plain loopback connection into a byte sink.
-double PlainSocketSeconds(size_t size, int count) {
+// Writes `count` × `size` bytes over a plain loopback connection into a byte sink; with
+// `no_delay` the socket sends each write at once, as the link's socket does.
+Cost PlainSocketCost(size_t size, int count, bool no_delay) {
   ByteSink sink;
   kst::KstSocket writer = kst::TcpConnectLoopback(static_cast<uint16_t>(sink.Port()));
+  writer.SetNoDelay(no_delay);
   sink.AcceptAndDrain();
   std::string data(size, 'x');
-  auto start = Clock::now();
+  CostMeter meter;
   for (int i = 0; i < count; ++i) writer.SendAll(data.data(), data.size());
   sink.WaitFor(static_cast<uint64_t>(size) * count);
-  return Seconds(Clock::now() - start);
+  return meter.Stop();
 }
 
 struct Link {
@@ -181,29 +207,33 @@ void TypeOneTable(Link& link) {
   };
   const Case cases[] = {{1024, 20000}, {64 * 1024, 2000}, {4 * 1024 * 1024, 40}};
   std::printf("type-1 attachments through the client's send path (best of %d rounds)\n", kRounds);
-  std::printf("%-9s %11s %10s %13s %10s %12s %10s\n", "size", "plain MB/s", "sink MB/s", "ratio (sink)",
-              "chan MB/s", "chan msgs/s", "ratio (chan)");
+  std::printf("%-8s %10s %9s %9s %9s %9s %9s %9s %9s\n", "size", "plain MB/s", "sink MB/s", "sink wall", "sink cpu",
+              "nodelay", "chan MB/s", "chan wall", "chan cpu");
   for (const Case& c : cases) {
     std::string attachment = MakeAttachment(c.size);
-    double plain = 1e30;
-    double sink = 1e30;
-    double channel = 1e30;
+    Cost plain;
+    Cost plain_no_delay;
+    Cost sink;
+    Cost channel;
     for (int round = 0; round < kRounds; ++round) {
-      plain = std::min(plain, PlainSocketSeconds(c.size, c.count));
-      sink = std::min(sink, SinkSeconds(link.sink, link.to_sink, attachment, c.count));
-      channel = std::min(channel, ChannelSeconds(link.receiver, link.to_channel, attachment, 1, c.count));
+      plain.KeepBest(PlainSocketCost(c.size, c.count, false));
+      plain_no_delay.KeepBest(PlainSocketCost(c.size, c.count, true));
+      sink.KeepBest(SinkCost(link.sink, link.to_sink, attachment, c.count));
+      channel.KeepBest(ChannelCost(link.receiver, link.to_channel, attachment, 1, c.count));
     }
     double data_mb = static_cast<double>(c.size) * c.count / 1e6;
-    std::printf("%-9zu %11.1f %10.1f %13.3f %10.1f %12.0f %10.3f\n", c.size, data_mb / plain, data_mb / sink,
-                plain / sink, data_mb / channel, c.count / channel, plain / channel);
+    std::printf("%-8zu %10.1f %9.1f %9.3f %9.3f %9.3f %9.1f %9.3f %9.3f\n", c.size, data_mb / plain.wall,
+                data_mb / sink.wall, plain.wall / sink.wall, plain.cpu / sink.cpu, plain_no_delay.cpu / sink.cpu,
+                data_mb / channel.wall, plain.wall / channel.wall, plain.cpu / channel.cpu);
   }
-  std::printf("ratio = plain socket time / send-path time for the same attachment bytes (1.0 = as fast as a bare\n"
-              "socket); sink: read as bytes like the plain socket; chan: cut into packets by a packet channel\n");
+  std::printf(
+      "ratios = plain socket / send path for the same attachment bytes (1.0 = as cheap as a bare socket), in\n"
+      "elapsed time (wall) and in processor time of all threads (cpu, steadier on a busy machine);\n"
+      "sink: the bytes are read like the plain socket's; nodelay: sink cpu against a plain socket that, like\n"
+      "the link's, sends every write at once (TCP_NODELAY); chan: a packet channel cuts the bytes into packets\n");
 }
 
 using Compressor = bool (*)(const uint8_t*, size_t, int, std::vector<uint8_t>*);
-
-double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 // MB of input per second of processor time (the other threads of this process are idle then, and
 // other processes on the machine do not count), and the compressed size; about 8 MB per round.
@@ -234,7 +264,7 @@ void TypeZeroTable(Link& link) {
     auto [zlib_rate, zlib_size] = CompressRate(&kst::ZlibCompress, listing.data);
     auto [fast_rate, fast_size] = CompressRate(&kst::DeflateZlibFormat, listing.data);
     int count = static_cast<int>(std::max<size_t>(1, 4000000 / listing.data.size()));
-    double through = BestOf(3, [&] { return ChannelSeconds(link.receiver, link.to_channel, listing.data, 0, count); });
+    double through = BestOf(3, [&] { return ChannelCost(link.receiver, link.to_channel, listing.data, 0, count).wall; });
     std::printf("%-13s %8zu %10.1f %10zu %12.1f %12zu %8.2f %10.1f\n", listing.name, listing.data.size(), zlib_rate,
                 zlib_size, fast_rate, fast_size, fast_rate / zlib_rate,
                 static_cast<double>(listing.data.size()) * count / 1e6 / through);

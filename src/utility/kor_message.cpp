@@ -1,6 +1,8 @@
 #include "utility/kor_message.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include "platform/kst_deflate.h"
 #include "platform/kst_zlib.h"
@@ -12,27 +14,38 @@ uint16_t KorStatusForCode(int32_t code) {
   return kKorStatusFailed;
 }
 
+// Written member by member with the same writer VelJsonUtil::ToString uses, so the text is the
+// same; every message is built on the send path, and a document per message costs more than the
+// write of a small attachment.
 std::string KorMessageJson(const KorMessage& message) {
-  rapidjson::Document document(rapidjson::kObjectType);
-  auto& allocator = document.GetAllocator();
-  VelJsonUtil::AddJsonDictIntValue(document, allocator, "stage", message.stage);
-  VelJsonUtil::AddJsonDictIntValue(document, allocator, "code", message.code);
-  VelJsonUtil::AddJsonDictStringValue(document, allocator, "uuid", message.uuid);
-  VelJsonUtil::AddJsonDictIntValue(document, allocator, "type", message.type);
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("stage");
+  writer.Int(message.stage);
+  writer.Key("code");
+  writer.Int(message.code);
+  writer.Key("uuid");
+  writer.String(message.uuid.data(), static_cast<rapidjson::SizeType>(message.uuid.size()));
+  writer.Key("type");
+  writer.Int(message.type);
   if (message.info) {
     rapidjson::Document info;
     if (VelJsonUtil::Parse(*message.info, &info)) {
-      rapidjson::Value copy(info, allocator);
-      VelJsonUtil::AddJsonDictObjectValue(document, allocator, "info", copy);
+      writer.Key("info");
+      info.Accept(writer);
     }
   }
-  return VelJsonUtil::ToString(document);
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 std::string KorMessageText(const KorMessage& message) {
+  std::string json = KorMessageJson(message);
   std::string text = std::to_string(message.format);
+  text.reserve(text.size() + json.size() + 2);
   text.push_back('\0');
-  text += KorMessageJson(message);
+  text += json;
   text.push_back('\0');
   if (text.size() > kKorMaxMessageText) return std::string();
   return text;

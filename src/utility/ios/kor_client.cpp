@@ -82,9 +82,11 @@ int KorClient::Send(const KorPacketHeader& header, KorMessage message) {
   std::string text;
   std::vector<uint8_t> compressed;
   if (!PrepareMessage(header, &message, &text, &compressed)) return kSendTextTooLong;
-  std::lock_guard<std::mutex> lock(send_mutex_);
+  // Text, compression and the connection list are ready before the lock: it covers the writes.
+  std::vector<kst::IPCConnection*> connections = client_channel_->Connections();
   bool any = false;
-  for (kst::IPCConnection* connection : client_channel_->Connections()) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  for (kst::IPCConnection* connection : connections) {
     if (connection->role != kst::kIPCRoleOutgoing) continue;
     any = true;
     WriteMessage(connection, header, text, message);
