@@ -5,6 +5,7 @@
 // speed, once with its backup service paced to 40 MB/s (a USB 2 link).
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,9 @@ constexpr const char* kBytes = "1G";
 constexpr const char* kPacedMegabytesPerSecond = "40";
 constexpr double kTargetRatio = 1.0;
 constexpr int64_t kMemoryAllowanceKiB = 64 * 1024;
+// Each client runs this often per speed, the order swapped every round (a run right after another
+// freed a gigabyte of page cache pays for it), and its fastest run counts.
+constexpr int kRounds = 2;
 
 struct BackupRun {
   bool ok = false;
@@ -174,18 +178,34 @@ int Run() {
   const fs::path scratch = fs::path(vd.folder()) / "backup_bench";
   std::printf("backup_bench: full backup of %s files, %s of generated content, from vdevice\n", kFiles, kBytes);
 
-  BackupRun reference = ReferenceBackup(vd, udid, scratch / "reference");
-  BackupRun ours = TandrelBackup(*tandrel, udid, ready[udid], vd.pid(), scratch / "tandrel");
-  if (!ours.ok || !reference.ok) return 1;
+  auto best_of_rounds = [&](BackupRun* ours, BackupRun* reference) {
+    for (int round = 0; round < kRounds; ++round) {
+      for (int turn = 0; turn < 2; ++turn) {
+        const bool tandrel_turn = (turn + round) % 2 == 0;
+        BackupRun run = tandrel_turn ? TandrelBackup(*tandrel, udid, ready[udid], vd.pid(), scratch / "tandrel")
+                                     : ReferenceBackup(vd, udid, scratch / "reference");
+        if (!run.ok) return false;
+        BackupRun* best = tandrel_turn ? ours : reference;
+        if (!best->ok || run.seconds < best->seconds) {
+          if (tandrel_turn && best->ok) run.peak_kib = std::max(run.peak_kib, best->peak_kib);
+          *best = run;
+        }
+      }
+    }
+    return true;
+  };
+  BackupRun ours;
+  BackupRun reference;
+  if (!best_of_rounds(&ours, &reference)) return 1;
   PrintTable("device at memory speed", ours, reference);
 
   if (!vd.Fault(udid, "com.apple.mobilebackup2", {"pace", kPacedMegabytesPerSecond, "always"})) {
     std::fprintf(stderr, "the backup service could not be paced\n");
     return 1;
   }
-  BackupRun paced_reference = ReferenceBackup(vd, udid, scratch / "reference");
-  BackupRun paced = TandrelBackup(*tandrel, udid, ready[udid], vd.pid(), scratch / "tandrel");
-  if (!paced.ok || !paced_reference.ok) return 1;
+  BackupRun paced;
+  BackupRun paced_reference;
+  if (!best_of_rounds(&paced, &paced_reference)) return 1;
   PrintTable((std::string("device paced to ") + kPacedMegabytesPerSecond + " MB/s").c_str(), paced, paced_reference);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "iOSAPI/kor_buffered_io.h"
 #include "iOSAPI/kor_device_link_files.h"
 #include "scripted_device.h"
 #include "scripted_stream.h"
@@ -79,6 +80,27 @@ TEST(RawFramingTest, ASplitAtEveryByteBoundaryReadsTheSame) {
   bool failed = true;
   EXPECT_EQ(ReadList(trickle.Io(), &failed), kSampleFiles);
   EXPECT_FALSE(failed);
+}
+
+TEST(RawFramingTest, AReadAheadBufferKeepsTheStreamInOrder) {
+  const std::string bytes = SampleList();
+  for (size_t buffer_bytes : {16u, 64u, 1024u}) {
+    ScriptedStream input;
+    input.pieces = {bytes.substr(0, 7), bytes.substr(7, 50), bytes.substr(57)};
+    int calls = 0;
+    KorServiceIo counted = input.Io();
+    auto receive = counted.receive;
+    counted.receive = [&calls, receive](void* buffer, size_t length) {
+      ++calls;
+      return receive(buffer, length);
+    };
+    bool failed = true;
+    EXPECT_EQ(ReadList(KorBufferedReceiveIo(counted, buffer_bytes), &failed), kSampleFiles) << buffer_bytes;
+    EXPECT_FALSE(failed);
+    if (buffer_bytes == 1024) {
+      EXPECT_LE(calls, 4);  // one receive per scripted piece, then the end
+    }
+  }
 }
 
 TEST(RawFramingTest, AZeroLengthInPlaceOfADataBlockEndsTheList) {

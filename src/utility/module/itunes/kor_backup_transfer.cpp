@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "iOSAPI/kor_buffered_io.h"
 #include "iOSAPI/kor_device_link_files.h"
 #include "platform/kst_fs.h"
 #include "platform/kst_log.h"
@@ -27,7 +28,9 @@ void LogDeviceError(const KorBackupMessage& message) {
 }  // namespace
 
 KorBackupTransfer::KorBackupTransfer(KorServiceIo io, KorBackupPaths paths, KorBackupHooks hooks)
-    : link_(std::move(io), KorPlistDoctype::kAppleComputer), paths_(std::move(paths)), hooks_(std::move(hooks)) {}
+    : link_(KorBufferedReceiveIo(std::move(io)), KorPlistDoctype::kAppleComputer),
+      paths_(std::move(paths)),
+      hooks_(std::move(hooks)) {}
 
 bool KorBackupTransfer::Greet() {
   KorTransferWatch watch(hooks_);
