@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "module_fixture.h"
+#include "platform/vel_json_util.h"
 
 namespace {
 
@@ -52,6 +53,17 @@ TEST_F(BackupExtractTest, ExtractionEndsAsSoonAsTheWantedDatabasesAreIn) {
 
   auto three = Extract("0,2,2,9");
   EXPECT_EQ(three.back().code, 0);
+  // The messages module, an observer of the extraction, hands the front-end the database's path.
+  std::string sms_path;
+  for (const auto& message : three) {
+    rapidjson::Document info;
+    if (message.status == 2 && message.info && VelJsonUtil::Parse(*message.info, &info) && info.IsObject() &&
+        info.HasMember("sms_db_path")) {
+      sms_path = info["sms_db_path"].GetString();
+    }
+  }
+  EXPECT_EQ(fs::path(sms_path).filename().string(), kMessagesDb);
+  EXPECT_TRUE(fs::is_regular_file(sms_path));
   names = ExtractedNames(&folders);
   EXPECT_EQ(folders, 2u);
   for (const char* name : {kMessagesDb, kNotesDb, kNoteStoreDb}) EXPECT_TRUE(names.count(name)) << name;

@@ -109,6 +109,8 @@ TEST_F(BackupTransferTest, ABackupHoldsTheFilesIdevicebackup2Receives) {
   const std::string info = ours["Info.plist"];
   EXPECT_NE(info.find("<key>Target Identifier</key><string>" + udid + "</string>"), std::string::npos);
   EXPECT_NE(info.find("<key>Last Backup Date</key><date>"), std::string::npos);
+  EXPECT_NE(info.find("<key>Installed Applications</key><array><string>"), std::string::npos);
+  EXPECT_NE(info.find("<key>PlaceholderIcon</key><data>"), std::string::npos);
 }
 
 TEST_F(BackupTransferTest, ABackupRestoresOntoASecondDevice) {
