@@ -32,6 +32,7 @@ timeout 60 "$BIN/tandrelctl" devices --until-ready 2>/dev/null
 step "Tandrel under the front-end: its reports, a command, a stopped task"
 printf '%s\n' \
   '{"cmd":600,"task":1001,"json":{"info":{"task_id":"5005"}}}' \
+  '{"sleep_ms":300}' \
   '{"cmd":600,"task":5005,"json":{"info":{"task_id":"1"}}}' |
   "$BIN/tandrelctl" session --linger-ms 1500 2>/dev/null
 echo "(task 5005 was stopped before it arrived, so it got no reply)"
