@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds everything (installing what it needs), serves a simulated iPhone, and runs
 # Tandrel's main job against it through tandrelctl, the command-line front-end: device events
-# (arrival, pairing, ready), information, storage, a rename, an export, and a file moved each way
-# block by block.
+# (arrival, pairing, ready), information, storage, a rename, an export, a file moved each way
+# block by block, and the conversations of a messages database taken out of a fresh backup.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
@@ -58,3 +58,7 @@ head -c 5000000 /dev/urandom >"$WORK/local.bin"
 "$BIN/tandrelctl" push "$WORK/local.bin" /Downloads 2>/dev/null
 "$BIN/tandrelctl" pull /Downloads/local.bin "$WORK/back.bin" 2>/dev/null
 cmp "$WORK/local.bin" "$WORK/back.bin" && echo "the file came back byte for byte"
+
+step "Conversations out of a fresh backup: 1608 for the messages database, then 201 (tandrelctl messages)"
+"$BIN/tandrelctl" messages >"$WORK/messages.txt" 2>/dev/null
+head -12 "$WORK/messages.txt"

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "frontend_messages_listing.h"
 #include "messages_database.h"
@@ -218,6 +219,46 @@ TEST_F(MessagesModuleTest, UnreadableDatabasesAnswerAnEmptyListing) {
   Listing(Read(madrid), 0);
   // No path at all.
   Listing(Run(201, DeviceJson("\"info\":{}")), 0);
+}
+
+// What a front-end does: 1608 for the messages database, the reported path, then 201 on it.
+TEST_F(MessagesModuleTest, ExtractionReportsThePathThatTheListingReads) {
+  StartWith("demo");
+  auto extraction = Run(1608, DeviceJson("\"info\":{\"types\":[0]}"));
+  ASSERT_FALSE(extraction.empty());
+  EXPECT_EQ(extraction.back().status, 1);
+  EXPECT_EQ(extraction.back().code, 0);
+  std::vector<const frontend::Message*> reports;
+  for (const frontend::Message& message : extraction) {
+    if (message.info && message.info->find("sms_db_path") != std::string::npos) reports.push_back(&message);
+  }
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0]->status, 2);
+  EXPECT_EQ(reports[0]->stage, 2);
+  EXPECT_EQ(reports[0]->code, 0);
+  EXPECT_EQ(reports[0]->type, 0);
+  EXPECT_EQ(reports[0]->uuid, udid);
+  std::optional<std::string> path = frontend::FindSmsDbPath(extraction);
+  ASSERT_TRUE(path);
+  EXPECT_EQ(path->rfind(tandrel->WorkFolder(), 0), 0u) << *path;
+  EXPECT_TRUE(std::filesystem::exists(*path));
+
+  // The event goes out when the main file is in; a "-wal" the device sends later may miss the
+  // copy (the simulated device sends it after the main file), and then the rows only it holds
+  // (the long conversation) are not listed.
+  bool wal_arrived = std::filesystem::exists(*path + "-wal");
+  rapidjson::Document listing =
+      Listing(Read(*path), wal_arrived ? content::kConversationCount : content::kConversationCount - 1);
+  const rapidjson::Value& chats = listing["chats"];
+  const rapidjson::Value* one = FindChat(chats, content::kOneToOne);
+  ASSERT_TRUE(one);
+  EXPECT_STREQ((*one)["snippet"].GetString(), content::kAttributedText);
+  ASSERT_TRUE(FindChat(chats, content::kGroup));
+  const rapidjson::Value* long_chat = FindChat(chats, content::kLong);
+  EXPECT_EQ(long_chat != nullptr, wal_arrived);
+  if (long_chat) {
+    EXPECT_EQ((*long_chat)["messages"].Size(), static_cast<rapidjson::SizeType>(content::kLongCount));
+  }
 }
 
 TEST_F(MessagesModuleTest, MalformedCommandsGetOneReply) {

@@ -87,6 +87,11 @@ int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>
     std::cerr << "tandrelctl: " << error << "\n";
     return kExitFailed;
   }
+  if (listing["chats"].Empty()) {
+    std::cerr << "tandrelctl: no conversations in " << path
+              << " (a file that is missing, not a database or of an unknown schema lists none; Tandrel's log "
+                 "says which)\n";
+  }
   if (list.Has("--json")) {
     std::cout << VelJsonUtil::ToPrettyString(listing) << std::endl;
   } else {
