@@ -72,6 +72,16 @@ void SendStartupReport(const KorStartParams& params, bool connected) {
   KorClient::Instance().Send(header, message);
 }
 
+// The elevated instance's first packet: the secret its starter left in a file for it.
+void PresentElevatedSecret(const KorStartParams& params) {
+  std::string secret;
+  if (params.secret_file.empty() || !kst::ReadWholeFile(params.secret_file, &secret)) {
+    KLOG(ERROR) << "elevated instance without its secret: the link will refuse it";
+    return;
+  }
+  KorClient::Instance().SendElevatedHello(secret);
+}
+
 void LoadPlugins(const KorStartParams& params) {
   for (const std::string& folder : params.load_modules) {
     if (KSTPluginBus::Get().LoadPlugin(folder)) KLOG(INFO) << "Load Module Success: " << folder;
@@ -82,6 +92,7 @@ void StartModulesAndLink(const KorStartParams& params) {
   QrTaskPool::Get().Activate(kTaskPoolThreads);
   KorClient& client = KorClient::Instance();
   bool connected = client.ConnectFrontend(params.port);
+  if (connected && params.type == kKorStartTypeElevated) PresentElevatedSecret(params);
   KorModuleRegistry::Get().RegisterBuiltInModules();
   LoadPlugins(params);
   KorDeviceMonitor::Get().RegisterObserver(&client);

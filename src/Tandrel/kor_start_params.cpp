@@ -45,6 +45,7 @@ KorStartParams ParseStartParams(const std::string& text) {
   params.product = StringMember(document, kKorServerStartParamProduct);
   params.type = Int32Member(document, kKorServerStartParamType);
   params.task_id = StringMember(document, kKorServerStartParamTaskId);
+  params.secret_file = StringMember(document, kKorServerStartParamSecretFile);
   if (const rapidjson::Value* modules = VelJsonUtil::GetArray(document, kKorServerStartParamLoadModules)) {
     for (const auto& entry : modules->GetArray()) {
       if (entry.IsString()) params.load_modules.emplace_back(entry.GetString(), entry.GetStringLength());

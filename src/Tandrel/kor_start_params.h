@@ -16,6 +16,8 @@ constexpr const char* kKorServerStartParamProduct = "kKorServerStartParamProduct
 constexpr const char* kKorServerStartParamType = "kKorServerStartParamType";
 constexpr const char* kKorServerStartParamTaskId = "kKorServerStartParamTaskId";
 constexpr const char* kKorServerStartParamLoadModules = "kKorServerStartParamLoadModules";
+// The file holding the secret an elevated instance presents to the process that started it.
+constexpr const char* kKorServerStartParamSecretFile = "kKorServerStartParamSecretFile";
 
 // Start types.
 constexpr int32_t kKorStartTypeNormal = 0;
@@ -34,6 +36,7 @@ struct KorStartParams {
   int32_t type = 0;
   std::string task_id;
   std::vector<std::string> load_modules;
+  std::string secret_file;
   bool parsed = false;  // false when the text was not a JSON object
 };
 

@@ -160,3 +160,9 @@ bool SetEnv(const std::string& name, const std::string& value) {
 }
 
 }  // namespace kst
+
+namespace kst {
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+}  // namespace kst

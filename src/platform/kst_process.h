@@ -9,6 +9,8 @@
 namespace kst {
 
 int64_t CurrentProcessId();
+// True when this process runs with the administrator's (root's) rights.
+bool RunningAsRoot();
 // The full path of the running executable.
 std::string ExecutablePath();
 // The last component of the executable's path.

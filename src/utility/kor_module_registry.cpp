@@ -4,6 +4,7 @@
 
 #include "utility/kor_module.h"
 #include "utility/module/basicinfo/kor_module_basicinfo.h"
+#include "utility/module/connect/kor_module_connect.h"
 #include "utility/module/control/kor_module_control.h"
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
@@ -33,6 +34,9 @@ void KorModuleRegistry::RegisterBuiltInModules() {
     for (uint32_t command : commands) Register(command, module);
   };
   // In the order the modules are created; only modules this build has are registered.
+  enter(Adopt(std::make_unique<KorModuleConnect>()),
+        {kKorCommandRestartFramework, kKorCommandDownloadDrivers, kKorCommandInstallDrivers,
+         kKorCommandCheckStoreITunes});
   enter(Adopt(std::make_unique<KorModuleBasicInfo>()), {kKorCommandRefresh, kKorCommandBasicInfo, kKorCommandRename});
   auto* sms = static_cast<KorModuleSms*>(Adopt(std::make_unique<KorModuleSms>()));
   enter(sms, {kKorCommandReadMessages});

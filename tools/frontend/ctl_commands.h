@@ -29,6 +29,10 @@ int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& 
 int AlbumsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ThumbsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DeletePhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RestartFrameworkCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int DriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int InstallDriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int StoreITunesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

@@ -78,6 +78,12 @@ Plug-ins (start Tandrel with --load-module FOLDER):
                               (type 0); prints the plug-ins' results until they are quiet for
                               N ms (default 2000)
 
+Device-support set-up:
+  restart-framework           restarts the device framework (command 10)
+  drivers --url BASE_URL      downloads and checks the driver packages (command 16)
+  install-drivers PACKAGE...  installs packages through the elevated instance (command 17)
+  store-itunes                asks the elevated instance for the store edition of iTunes (18)
+
 Options (before or after COMMAND):
   --tandrel PATH        the Tandrel program
   --brand TEXT          names Tandrel's log folder (default Tandrel)
@@ -134,6 +140,10 @@ int main(int argc, char** argv) {
   if (command == "albums") return ctl::AlbumsCommand(options, args);
   if (command == "thumbs") return ctl::ThumbsCommand(options, args);
   if (command == "delete-photos") return ctl::DeletePhotosCommand(options, args);
+  if (command == "restart-framework") return ctl::RestartFrameworkCommand(options, args);
+  if (command == "drivers") return ctl::DriversCommand(options, args);
+  if (command == "install-drivers") return ctl::InstallDriversCommand(options, args);
+  if (command == "store-itunes") return ctl::StoreITunesCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

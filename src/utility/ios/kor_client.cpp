@@ -15,6 +15,7 @@
 #include "utility/kor_module_registry.h"
 #include "utility/kor_task_meta_data.h"
 #include "utility/kor_utility.h"
+#include "utility/kor_secret.h"
 
 std::chrono::milliseconds KorHeartbeatInterval() {
   std::string text = kst::GetEnv("TANDREL_HEARTBEAT_MS");
@@ -158,51 +159,108 @@ void KorClient::RunCommandTask(kst::IPCPacket* packet, RunOperation operation, c
   QrTask::NotifySchedular(task, kQrTaskStatusFinished);
 }
 
-int KorClient::StartElevatedChannel() {
+int KorClient::StartElevatedChannel(const std::string& secret) {
   std::lock_guard<std::mutex> lock(send_mutex_);
   if (elevated_channel_) return elevated_port_;
+  elevated_secret_ = secret;
   elevated_channel_ = std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval());
   elevated_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnElevatedPacket(packet); });
-  elevated_channel_->SetEventCallback([this](const kst::IPCEvent& event) { return OnElevatedEvent(event); });
   elevated_port_ = kst::IPCChannel::ProbePort();
   if (elevated_port_ < 0 || !elevated_channel_->Listen(elevated_port_)) {
     KLOG(ERROR) << "cannot listen for the elevated instance";
     elevated_port_ = -1;
+    return -1;
   }
+  KLOG(INFO) << "elevated link listens on 127.0.0.1:" << elevated_port_;
   return elevated_port_;
 }
 
 bool KorClient::ElevatedInstanceAbsent() {
   std::lock_guard<std::mutex> lock(send_mutex_);
-  return !elevated_channel_ || !elevated_channel_->ListenRecord() || !elevated_channel_->HasConnections();
+  return !elevated_channel_ || !elevated_channel_->ListenRecord() || authenticated_.empty();
 }
 
-void KorClient::RelayToElevated(const kst::IPCPacket* packet) {
+void KorClient::QueueForElevated(const kst::IPCPacket* packet) {
   std::lock_guard<std::mutex> lock(send_mutex_);
+  pending_.emplace_back(kst::IPCPacketCopy(packet));
+}
+
+bool KorClient::SendToElevated(const KorPacketHeader& header, const std::string& text) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  if (!elevated_channel_ || text.size() > kKorMaxMessageText) return false;
   bool sent = false;
-  if (elevated_channel_) {
-    for (kst::IPCConnection* connection : elevated_channel_->Connections()) {
-      if (connection->role != kst::kIPCRoleAccepted) continue;
-      sent = elevated_channel_->SendRawPacket(*packet, connection) || sent;
-    }
+  for (kst::IPCConnection* connection : authenticated_) {
+    kst::IPCOutPacket out;
+    out.task_id = header.task_id;
+    out.status = header.status;
+    out.command = header.command;
+    out.data = text.data();
+    out.text_length = static_cast<uint16_t>(text.size());
+    out.connection = connection;
+    sent = elevated_channel_->SendPacketWithAttachment(out, nullptr) || sent;
   }
-  if (!sent) pending_.emplace_back(kst::IPCPacketCopy(packet));
+  return sent;
+}
+
+bool KorClient::PassToFrontend(const kst::IPCPacket& packet, kst::IPCConnection* connection) {
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  for (kst::IPCConnection* known : client_channel_->Connections()) {
+    if (known == connection) return client_channel_->SendRawPacket(packet, connection);
+  }
+  return false;
+}
+
+int KorClient::SendElevatedHello(const std::string& secret) {
+  KorMessage message;
+  message.uuid = secret;
+  return Send(KorPacketHeader{0, kKorStatusIntermediate, kElevatedHelloCommand}, message);
+}
+
+bool KorClient::Authenticate(kst::IPCPacket* packet) {
+  if (packet->command != kElevatedHelloCommand) return false;
+  KorCommandPayload payload = KorParseCommandPayload(packet);
+  rapidjson::Document json;
+  std::string presented;
+  if (!VelJsonUtil::Parse(payload.json, payload.json_length, &json) || !json.IsObject() ||
+      !VelJsonUtil::GetString(json, "uuid", &presented)) {
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  if (elevated_secret_.empty() || !KorSecretsEqual(presented, elevated_secret_)) return false;
+  authenticated_.insert(packet->connection);
+  return true;
 }
 
 int KorClient::OnElevatedPacket(kst::IPCPacket* packet) {
-  CreateCommandTask(packet, &KorModule::OnElevatedPacket);
+  kst::IPCPacketPtr owned(packet);
+  bool known = false;
+  {
+    std::lock_guard<std::mutex> lock(send_mutex_);
+    known = authenticated_.count(packet->connection) > 0;
+    if (known && packet->command == 0) authenticated_.erase(packet->connection);
+  }
+  if (packet->command == 0) return 0;  // a lost connection
+  if (known) {
+    CreateCommandTask(owned.release(), &KorModule::OnElevatedPacket);
+    return 0;
+  }
+  if (Authenticate(packet)) {
+    KLOG(INFO) << "the elevated instance connected";
+    RunPending();
+    return 0;
+  }
+  KLOG(ERROR) << "elevated link: a connection without the secret was closed";
+  packet->connection->socket.Shutdown();
   return 0;
 }
 
-int KorClient::OnElevatedEvent(const kst::IPCEvent& event) {
-  if (event.kind != kst::kIPCEventAccepted) return 0;
+void KorClient::RunPending() {
   std::deque<kst::IPCPacketPtr> queued;
   {
     std::lock_guard<std::mutex> lock(send_mutex_);
     queued.swap(pending_);
   }
   for (auto& packet : queued) CreateCommandTask(packet.release(), &KorModule::OnCommand);
-  return 0;
 }
 
 void KorClient::Shutdown() {

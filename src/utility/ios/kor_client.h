@@ -7,6 +7,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 
 #include "ipc/ipc_packet_channel.h"
 #include "utility/ios/kor_device.h"
@@ -30,11 +32,22 @@ class KorClient : public KorDeviceCallback {
   // Sends one message on one given connection.
   int SendOn(kst::IPCConnection* connection, const KorPacketHeader& header, KorMessage message);
 
+  // The first packet an elevated instance sends: its JSON's "uuid" is the secret it was given.
+  static constexpr uint32_t kElevatedHelloCommand = 1900;
+
   // Starts listening for the elevated instance on a free loopback port; returns the port or -1.
-  int StartElevatedChannel();
+  // Only a connection whose first packet presents `secret` is ever relayed to or from.
+  int StartElevatedChannel(const std::string& secret);
+  // True while no elevated instance has connected and presented the secret.
   bool ElevatedInstanceAbsent();
-  // Passes a packet unchanged to the elevated instance, or queues it until that connects.
-  void RelayToElevated(const kst::IPCPacket* packet);
+  // Keeps a copy of a packet until the elevated instance connects; it is then run again.
+  void QueueForElevated(const kst::IPCPacket* packet);
+  // Sends a message text to every authenticated elevated instance; false when there is none.
+  bool SendToElevated(const KorPacketHeader& header, const std::string& text);
+  // Passes a packet unchanged to one front-end connection, if that connection still exists.
+  bool PassToFrontend(const kst::IPCPacket& packet, kst::IPCConnection* connection);
+  // The elevated instance's side: presents the secret on the link to the process that started it.
+  int SendElevatedHello(const std::string& secret);
 
   // Device ready (1) → command 1; device gone (2) → command 8.
   void OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) override;
@@ -52,7 +65,8 @@ class KorClient : public KorDeviceCallback {
   KorClient();
   int OnClientPacket(kst::IPCPacket* packet);
   int OnElevatedPacket(kst::IPCPacket* packet);
-  int OnElevatedEvent(const kst::IPCEvent& event);
+  bool Authenticate(kst::IPCPacket* packet);
+  void RunPending();
   void CreateCommandTask(kst::IPCPacket* packet, RunOperation operation);
   static void RunCommandTask(kst::IPCPacket* packet, RunOperation operation, const std::shared_ptr<class QrTask>& task);
   int WriteMessage(kst::IPCConnection* connection, const KorPacketHeader& header, const std::string& text,
@@ -63,6 +77,8 @@ class KorClient : public KorDeviceCallback {
   std::mutex send_mutex_;  // every send and relay, and the pending queue
   std::deque<kst::IPCPacketPtr> pending_;
   int elevated_port_ = -1;
+  std::string elevated_secret_;
+  std::set<kst::IPCConnection*> authenticated_;  // elevated connections that presented the secret
 };
 
 // The heartbeat interval of the front-end connection; TANDREL_HEARTBEAT_MS overrides it (tests).
