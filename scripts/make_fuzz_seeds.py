@@ -69,6 +69,37 @@ def main(root):
           b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x12NSAttributedString\x00\x84\x84\x08NSObject"
           b"\x00\x85\x92\x84\x84\x84\x08NSString\x01\x94\x84\x01+\x05Hello\x86\x84\x02iI\x01\x05\x92\x86")
     write(root, "sms_database", "conversation_schema", messages_database())
+    write(root, "photo_database", "core_data", photo_database(
+        """create table ZASSET (Z_PK integer primary key, ZSAVEDASSETTYPE integer, ZDIRECTORY varchar,
+             ZFILENAME varchar, ZORIENTATION integer, ZADDITIONALATTRIBUTES integer, ZDATECREATED timestamp,
+             ZMODIFICATIONDATE timestamp, ZTRASHEDSTATE integer, ZFAVORITE integer, ZKINDSUBTYPE integer,
+             ZKIND integer, ZPLAYBACKSTYLE integer, ZAVALANCHEPICKTYPE integer);
+           create table ZADDITIONALASSETATTRIBUTES (Z_PK integer primary key, ZORIGINALFILESIZE integer);
+           create table ZGENERICALBUM (Z_PK integer primary key, ZKIND integer, ZTITLE varchar, ZTRASHEDSTATE integer);
+           create table Z_28ASSETS (Z_28ALBUMS integer, Z_3ASSETS integer, Z_FOK_3ASSETS integer);
+           insert into ZASSET values (1, 3, 'DCIM/100APPLE', 'IMG_0001.JPG', 1, 1, 6.6e8, 6.6e8, 0, 1, 10, 0, 3, 52);
+           insert into ZADDITIONALASSETATTRIBUTES values (1, 1500000);
+           insert into ZGENERICALBUM values (1, 2, 'Holidays', 0);
+           insert into Z_28ASSETS values (1, 1, 1);"""))
+    write(root, "photo_database", "oldest", photo_database(
+        """create table Photo (primaryKey integer primary key, type integer, directory text, filename text,
+             orientation integer, captureTime timestamp, recordModDate timestamp);
+           create table PhotoAlbum (primaryKey integer primary key, kind integer, title text);
+           create table PhotoAlbumToPhotoJoin (left integer, right integer);
+           insert into Photo values (1, 0, 'DCIM/100APPLE', 'IMG_0001.JPG', 1, 3.5e8, 3.5e8);
+           insert into PhotoAlbum values (1, 1000, 'Saved Photos');
+           insert into PhotoAlbumToPhotoJoin values (1, 1);"""))
+
+
+def photo_database(script):
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "Photos.sqlite")
+        db = sqlite3.connect(path)
+        db.executescript(script)
+        db.commit()
+        db.close()
+        with open(path, "rb") as f:
+            return f.read()
 
 
 def messages_database():
