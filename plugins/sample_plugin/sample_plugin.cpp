@@ -8,7 +8,8 @@
 //   SAMPLE_DEFER      keeps the task ID and answers nothing yet
 //   SAMPLE_FLUSH      answers every kept task, then this one with {"flushed":N}
 //   SAMPLE_BROADCAST  publishes SAMPLE_PING to everyone and reports how often it heard itself
-//   SAMPLE_PLATFORM   calls the platform function named in the request text, reports its flag
+//   SAMPLE_PLATFORM   calls the platform function named in the request text (a second line is
+//                     its JSON request) and reports its flag and output
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -131,12 +132,24 @@ void Broadcast(const KSTObserveData* request) {
   SendText(request->task_id, "{\"self_received\":" + std::to_string(heard) + "}");
 }
 
+// The request text is the function's name, optionally followed by a line with its JSON request.
 void CallPlatform(const KSTObserveData* request) {
-  std::string name = RequestText(request);
+  std::string text = RequestText(request);
+  size_t newline = text.find('\n');
+  std::string name = text.substr(0, newline);
+  std::string body = newline == std::string::npos ? std::string() : text.substr(newline + 1);
+  KSTObserveBytes output{nullptr, 0};
   KSTObserveData event = RecordTo(name.c_str(), request->task_id);
   event.result = 2;  // tells "not touched" apart from a failure
+  event.data_kind = KST_OBSERVE_TEXT;
+  event.data = body.c_str();
+  event.data_length = body.size();
+  event.output = &output;
   g_handler->publish(&event);
-  SendText(request->task_id, "{\"function\":" + JsonText(name) + ",\"result\":" + std::to_string(event.result) + "}");
+  std::string answer = output.data ? std::string(reinterpret_cast<const char*>(output.data), output.length) : "null";
+  std::free(output.data);
+  SendText(request->task_id, "{\"function\":" + JsonText(name) + ",\"result\":" + std::to_string(event.result) +
+                                 ",\"output\":" + answer + "}");
 }
 
 int Receive(KSTObserveData* event) {

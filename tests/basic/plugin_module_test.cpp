@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "frontend_message.h"
+#include "messages_database.h"
 #include "tandrel_harness.h"
 
 namespace {
@@ -127,8 +128,8 @@ TEST_F(PluginModuleTest, BroadcastNeverReturnsToItsSender) {
 }
 
 TEST_F(PluginModuleTest, PlatformFunctionsAnswerOrAreLeftAlone) {
-  ASSERT_TRUE(tandrel_->Link().Send(1800, 400, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST"));
   rapidjson::Document json;
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 400, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_RECORDING_QUERY_LIST"));
   Result(400, &json);
   ASSERT_TRUE(json.IsObject());
   EXPECT_EQ(json["result"].GetInt(), 0) << "a data function without its module reports failure";
@@ -137,6 +138,33 @@ TEST_F(PluginModuleTest, PlatformFunctionsAnswerOrAreLeftAlone) {
   Result(401, &json);
   ASSERT_TRUE(json.IsObject());
   EXPECT_EQ(json["result"].GetInt(), 2) << "an unknown name does nothing";
+
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 402, Request(1, "SAMPLE_PLATFORM"),
+                                    "LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST\n{\"path\":\"/no/such/sms.db\"}"));
+  Result(402, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["result"].GetInt(), 0) << "a database that does not open";
+}
+
+TEST_F(PluginModuleTest, MessagesListingReachesAPlugin) {
+  std::string path = folders_->Path() + "/sms.db";
+  std::string error;
+  ASSERT_TRUE(fixtures::WriteMessagesDatabase(path, fixtures::MessagesDatabaseOptions(), &error)) << error;
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 410, Request(1, "SAMPLE_PLATFORM"),
+                                    "LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST\n{\"path\":\"" + path + "\"}"));
+  rapidjson::Document json;
+  frontend::Message result = Result(410, &json);
+  ASSERT_TRUE(json.IsObject()) << result.attachment;
+  EXPECT_EQ(json["result"].GetInt(), 1);
+  const auto& conversations = json["output"];
+  ASSERT_TRUE(conversations.IsArray());
+  EXPECT_EQ(conversations.Size(), static_cast<unsigned>(fixtures::sms_content::kConversationCount));
+  bool long_found = false;
+  for (const auto& conversation : conversations.GetArray()) {
+    ASSERT_TRUE(conversation.HasMember("messages"));
+    if (conversation["messages"].Size() == static_cast<unsigned>(fixtures::sms_content::kLongCount)) long_found = true;
+  }
+  EXPECT_TRUE(long_found) << "the long conversation keeps all its messages";
 }
 
 TEST_F(PluginModuleTest, RequestThatDoesNotParseGetsCode21) {

@@ -9,6 +9,7 @@
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_client.h"
 #include "utility/kor_task_meta_data.h"
+#include "utility/module/plugins/kor_plugin_data_functions.h"
 
 namespace {
 
@@ -95,9 +96,11 @@ KorModulePlugins::PlatformTable KorPluginPlatformFunctions() {
   KorModulePlugins::PlatformTable table;
   table["LIBMODEL_PLUGIN_SEND_RESULT"] = KorPluginSendResult;
   table["LIBPLATFORM_DECOMPRESS_ZIP_STREAM"] = KorPluginDecompressZipStream;
-  for (const char* name : {"LIBPLATFORM_RECORDING_QUERY_LIST", "LIBPLATFORM_PHOTO_QUERY_CAMERA_ROLL_LIST",
-                           "LIBPLATFORM_PHOTO_QUERY_ALBUM_LIST", "LIBPLATFORM_PHOTO_QUERY_PHOTO_FROM_ALBUM",
-                           "LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST"}) {
+  table["LIBPLATFORM_SMS_QUERY_CONVERSATION_LIST"] = KorPluginSmsConversations;
+  table["LIBPLATFORM_PHOTO_QUERY_CAMERA_ROLL_LIST"] = KorPluginPhotoList;
+  table["LIBPLATFORM_PHOTO_QUERY_ALBUM_LIST"] = KorPluginAlbumList;
+  table["LIBPLATFORM_PHOTO_QUERY_PHOTO_FROM_ALBUM"] = KorPluginAlbumPhotos;
+  for (const char* name : {"LIBPLATFORM_RECORDING_QUERY_LIST"}) {
     table[name] = [name](KSTObserveData* event) { return UnavailablePlatformFunction(name, event); };
   }
   return table;

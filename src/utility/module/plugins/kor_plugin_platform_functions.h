@@ -12,6 +12,6 @@ int KorPluginSendResult(KSTObserveData* event);
 // Inflates the record's zlib data into its output byte string; the result flag tells success.
 int KorPluginDecompressZipStream(KSTObserveData* event);
 
-// Every platform function by name. Data functions whose module this build lacks answer with the
-// result flag 0 and a log line.
+// Every platform function by name. The recordings listing, whose module this build lacks, answers
+// with the result flag 0 and a log line.
 KorModulePlugins::PlatformTable KorPluginPlatformFunctions();
