@@ -9,6 +9,8 @@
 
 #include "frontend_message.h"
 #include "messages_database.h"
+#include "photo_library_plan.h"
+#include "photo_library_writer.h"
 #include "tandrel_harness.h"
 
 namespace {
@@ -165,6 +167,37 @@ TEST_F(PluginModuleTest, MessagesListingReachesAPlugin) {
     if (conversation["messages"].Size() == static_cast<unsigned>(fixtures::sms_content::kLongCount)) long_found = true;
   }
   EXPECT_TRUE(long_found) << "the long conversation keeps all its messages";
+}
+
+TEST_F(PluginModuleTest, PhotoListingsReachAPlugin) {
+  vdevice_fixtures::PhotoLibraryOptions options;
+  options.product_version = "16.6";
+  options.wal_assets = 0;
+  vdevice_fixtures::PhotoLibraryPlan plan = vdevice_fixtures::PlanPhotoLibrary(options);
+  std::string path = folders_->Path() + "/Photos.sqlite";
+  std::string error;
+  ASSERT_TRUE(vdevice_fixtures::WriteCoreDataPhotoDatabase(plan, path, &error)) << error;
+  size_t visible = 0;
+  for (const auto& asset : plan.assets) visible += asset.trashed ? 0 : 1;
+  std::string request = "{\"path\":\"" + path + "\",\"productVersion\":\"16.6\"}";
+
+  rapidjson::Document json;
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 420, Request(1, "SAMPLE_PLATFORM"),
+                                    "LIBPLATFORM_PHOTO_QUERY_CAMERA_ROLL_LIST\n" + request));
+  Result(420, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["result"].GetInt(), 1);
+  ASSERT_TRUE(json["output"].IsArray());
+  EXPECT_EQ(json["output"].Size(), visible);
+  for (const auto& photo : json["output"].GetArray()) EXPECT_TRUE(photo.HasMember("PATH"));
+
+  ASSERT_TRUE(tandrel_->Link().Send(1800, 421, Request(1, "SAMPLE_PLATFORM"),
+                                    "LIBPLATFORM_PHOTO_QUERY_ALBUM_LIST\n" + request));
+  Result(421, &json);
+  ASSERT_TRUE(json.IsObject());
+  EXPECT_EQ(json["result"].GetInt(), 1);
+  ASSERT_TRUE(json["output"].IsArray());
+  EXPECT_GT(json["output"].Size(), 0u);
 }
 
 TEST_F(PluginModuleTest, RequestThatDoesNotParseGetsCode21) {
