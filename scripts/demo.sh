@@ -2,7 +2,8 @@
 # The demo: builds everything (installing what it needs), serves a simulated iPhone, and runs
 # Tandrel's main job against it through tandrelctl, the command-line front-end: device events
 # (arrival, pairing, ready), information, storage, a rename, an export, a file moved each way
-# block by block, and the conversations of a messages database taken out of a fresh backup.
+# block by block, the conversations of a messages database taken out of a fresh backup, and the
+# albums, photos and thumbnails of a second phone's photo library.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
@@ -62,3 +63,14 @@ cmp "$WORK/local.bin" "$WORK/back.bin" && echo "the file came back byte for byte
 step "Conversations out of a fresh backup: 1608 for the messages database, then 201 (tandrelctl messages)"
 "$BIN/tandrelctl" messages >"$WORK/messages.txt" 2>/dev/null
 head -12 "$WORK/messages.txt"
+
+step "A second phone, on iOS 16, whose newest photos are only in its library's -wal (tandrelctl albums / photos / thumbs / delete-photos)"
+"$BIN/vdevice" profile photos-ios16 "$WORK/photos16" >/dev/null
+"$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" attach "$WORK/photos16" >/dev/null
+PHOTOS_UDID=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["udid"])' "$WORK/photos16/device.json")
+"$BIN/tandrelctl" albums --device "$PHOTOS_UDID" 2>/dev/null
+"$BIN/tandrelctl" photos --device "$PHOTOS_UDID" >"$WORK/photos.txt" 2>/dev/null
+head -3 "$WORK/photos.txt" && tail -1 "$WORK/photos.txt"
+"$BIN/tandrelctl" thumbs --device "$PHOTOS_UDID" 1:DCIM/100APPLE/IMG_0001.JPG 8:DCIM/100APPLE/IMG_0008.JPG \
+  --save "$WORK/thumbs" 2>/dev/null
+"$BIN/tandrelctl" delete-photos IMG_0041 --device "$PHOTOS_UDID" 2>/dev/null

@@ -41,7 +41,7 @@ bool KorDeleteMatchingFiles(AFCConnectionRef afc, const std::string& folder, con
 bool KorDeletePhotosByName(const std::string& name) {
   if (name.empty()) return false;
   for (const std::shared_ptr<KorDevice>& device : KorDeviceMonitor::Get().Devices()) {
-    if (device->State() != kKorDeviceReady) continue;
+    if (device->State() == kKorDeviceGone) continue;
     int result = 0;
     auto afc = KorDeviceHandles::Get().GetService(device->Device(), &result, kKorAfcService, nullptr, true);
     if (!afc) {
