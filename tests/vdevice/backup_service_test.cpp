@@ -255,6 +255,12 @@ TEST_F(BackupServiceTest, DisconnectUnplugAndInjectedErrorsEndTheBackupEarly) {
   ToolResult failed = Backup();
   EXPECT_NE(failed.out.find("ErrorCode 211: Injected error 211"), std::string::npos) << failed.out;
 
+  ASSERT_TRUE(vd_.Fault(udid_, kService, {"finish", "50"}));
+  ToolResult finished_early = Backup();
+  EXPECT_NE(finished_early.out.find("Backup Failed (Error Code 0)"), std::string::npos) << finished_early.out;
+  EXPECT_FALSE(kst::PathExists(last_backup_ + "/Status.plist"));
+  EXPECT_NE(vd_.ServerLog().find("declares the backup done at 50.00 %"), std::string::npos);
+
   ASSERT_TRUE(vd_.Fault(udid_, kService, {"unplug", "50"}));
   ToolResult unplugged = Backup();
   EXPECT_NE(unplugged.exit_code, 0);
@@ -285,6 +291,7 @@ TEST_F(BackupServiceTest, SilenceBeforeTheFirstMessageAndHostilePathsReachTheCli
   ASSERT_TRUE(vd_.Fault(udid_, kService, {"silence", "1500"}));
   ASSERT_TRUE(vd_.Fault(udid_, kService, {"hostile", "upload", "@UDID@/../escaped.txt"}));
   ASSERT_TRUE(vd_.Fault(udid_, kService, {"hostile", "mkdir", "@UDID@/../escaped-folder"}));
+  ASSERT_TRUE(vd_.Fault(udid_, kService, {"stray"}));
   ToolResult backup = Backup();
   EXPECT_NE(backup.out.find("Backup Successful."), std::string::npos) << backup.out << vd_.ServerLog();
   std::string root = fs::path(last_backup_).parent_path().string();
@@ -294,6 +301,16 @@ TEST_F(BackupServiceTest, SilenceBeforeTheFirstMessageAndHostilePathsReachTheCli
   std::string log = vd_.ServerLog();
   EXPECT_NE(log.find("stays silent 1500 ms"), std::string::npos);
   EXPECT_NE(log.find("names the hostile path \"" + udid_ + "/../escaped.txt\" in a upload"), std::string::npos);
+  EXPECT_NE(log.find("sends DLMessageDISCONNECT"), std::string::npos);
+
+  // A restore asks through a symbolic link planted in the backup; the stock client follows it.
+  kst::CreateDirectories(vd_.folder() + "/outside");
+  kst::WriteWholeFile(vd_.folder() + "/outside/secret.txt", "not the backup's");
+  fs::create_directory_symlink(vd_.folder() + "/outside", last_backup_ + "/link");
+  ASSERT_TRUE(vd_.Fault(udid_, kService, {"hostile", "download", "@SOURCE@/link/secret.txt"}));
+  ToolResult restore = Tool({"-u", udid_, "restore", "--no-reboot", root});
+  EXPECT_NE(restore.out.find("Restore Successful."), std::string::npos) << restore.out << vd_.ServerLog();
+  EXPECT_NE(vd_.ServerLog().find("the computer sent " + udid_ + "/link/secret.txt (16 bytes)"), std::string::npos);
 }
 
 }  // namespace

@@ -52,6 +52,10 @@ TEST(FaultSyntax, BackupFaultsTakeAPercentAWaitOrAHostilePath) {
   ASSERT_TRUE(ParseFault({"unplug", "50", "2"}, &fault, &error)) << error;
   EXPECT_EQ(fault.kind, FaultKind::kUnplugAt);
   EXPECT_EQ(fault.remaining, 2);
+  ASSERT_TRUE(ParseFault({"finish", "100"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.kind, FaultKind::kFinishAt);
+  ASSERT_TRUE(ParseFault({"stray"}, &fault, &error)) << error;
+  EXPECT_EQ(fault.kind, FaultKind::kStray);
   ASSERT_TRUE(ParseFault({"passcode", "180000"}, &fault, &error)) << error;
   EXPECT_EQ(fault.amount, 180000u);
   ASSERT_TRUE(ParseFault({"hostile", "move", "@UDID@/a", "../b"}, &fault, &error)) << error;

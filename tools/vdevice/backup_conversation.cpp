@@ -70,12 +70,12 @@ void BackupConversation::WaitForHostEnd(bool say_disconnect) {
   if (say_disconnect) SendDeviceLink(stream(), DeviceLinkMessage("DLMessageDisconnect").String(kEmptyParameterString));
 }
 
-bool BackupConversation::SendHostileMessages(const std::vector<std::string>& operations) {
+bool BackupConversation::SendHostileMessages(const std::vector<std::string>& operations, const std::string& source) {
   auto wanted = [&operations](const Fault& fault) {
     return std::find(operations.begin(), operations.end(), fault.value) != operations.end();
   };
   for (const Fault& fault : device().faults().TakeAll(stream().service(), FaultKind::kHostile, wanted)) {
-    std::string path = ExpandUdid(fault.paths[0], udid());
+    std::string path = ExpandPlaceholders(fault.paths[0], udid(), source);
     LogLine("fault: %s mobilebackup2 names the hostile path \"%s\" in a %s", udid().c_str(), path.c_str(),
             fault.value.c_str());
     bool answered = true;
@@ -87,7 +87,7 @@ bool BackupConversation::SendHostileMessages(const std::vector<std::string>& ope
       answered = Exchange(DeviceLinkMessage("DLMessageRemoveItems").Node(std::move(list)).Node(MakeDict()).Real(0));
     } else if (fault.value == "move") {
       PlistPtr moves = MakeDict();
-      SetString(moves.get(), path.c_str(), ExpandUdid(fault.paths[1], udid()));
+      SetString(moves.get(), path.c_str(), ExpandPlaceholders(fault.paths[1], udid(), source));
       answered = Exchange(DeviceLinkMessage("DLMessageMoveItems").Node(std::move(moves)).Node(MakeDict()).Real(0));
     } else if (fault.value == "upload") {
       std::string content = kHostileContent;
@@ -116,10 +116,12 @@ void DiscardingSink::End(bool ok, const std::string& error_text) {
   bytes_ = 0;
 }
 
-std::string ExpandUdid(const std::string& path, const std::string& udid) {
+std::string ExpandPlaceholders(const std::string& path, const std::string& udid, const std::string& source) {
   std::string expanded = path;
-  for (size_t at = expanded.find("@UDID@"); at != std::string::npos; at = expanded.find("@UDID@", at + udid.size())) {
-    expanded.replace(at, 6, udid);
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"@UDID@", udid}, {"@SOURCE@", source}}) {
+    for (size_t at = expanded.find(name); at != std::string::npos; at = expanded.find(name, at + value.size())) {
+      expanded.replace(at, name.size(), value);
+    }
   }
   return expanded;
 }

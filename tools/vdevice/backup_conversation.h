@@ -42,8 +42,9 @@ class BackupConversation {
   // After the final process message: waits for the computer's answer or its disconnect, then
   // says DLMessageDisconnect when `say_disconnect` and the computer is still there.
   void WaitForHostEnd(bool say_disconnect);
-  // The armed hostile paths of kind `operation`, sent as the messages of that kind would be.
-  bool SendHostileMessages(const std::vector<std::string>& operations);
+  // The armed hostile paths of these operations, sent as the messages of that kind would be;
+  // "@SOURCE@" in them stands for `source` (the backup a restore reads).
+  bool SendHostileMessages(const std::vector<std::string>& operations, const std::string& source);
 
  private:
   ServiceContext& context_;
@@ -68,7 +69,7 @@ void RunChangePassword(BackupConversation& conversation, plist_t request);
 void RunInfo(BackupConversation& conversation, plist_t request);
 void RunEnableCloudBackup(BackupConversation& conversation, plist_t request);
 
-// "@UDID@" in a path a test armed stands for the device's identifier.
-std::string ExpandUdid(const std::string& path, const std::string& udid);
+// "@UDID@" in a path a test armed stands for the device's identifier, "@SOURCE@" for `source`.
+std::string ExpandPlaceholders(const std::string& path, const std::string& udid, const std::string& source);
 
 }  // namespace vdevice

@@ -46,7 +46,8 @@ class BackupRun {
     for (const BackupFileEntry& entry : catalog_) total_bytes_ += entry.size;
     ArmProgressFaults();
     if (!WaitOutFaults()) return;
-    if (!LookAtEarlierBackup() || !CheckFreeSpace() || !c_.SendHostileMessages({"mkdir", "move", "remove", "upload"}) ||
+    if (!LookAtEarlierBackup() || !CheckFreeSpace() || !SendStrayMessages() ||
+        !c_.SendHostileMessages({"mkdir", "move", "remove", "upload"}, c_.udid()) ||
         !CreateFolders() || !UploadCatalog() || !UploadManifests() || !MoveAndRemove() || !UploadStatus()) {
       return;
     }
@@ -60,7 +61,7 @@ class BackupRun {
   }
 
   void ArmProgressFaults() {
-    for (FaultKind kind : {FaultKind::kDisconnectAt, FaultKind::kUnplugAt}) {
+    for (FaultKind kind : {FaultKind::kDisconnectAt, FaultKind::kUnplugAt, FaultKind::kFinishAt}) {
       if (std::optional<Fault> fault = c_.device().faults().Take(c_.stream().service(), kind)) {
         progress_faults_.push_back({kind, std::strtod(fault->value.c_str(), nullptr)});
       }
@@ -117,6 +118,13 @@ class BackupRun {
     return false;
   }
 
+  // A name that differs from DLMessageDisconnect only in case: the computer is to skip it, unanswered.
+  bool SendStrayMessages() {
+    if (!c_.device().faults().Take(c_.stream().service(), FaultKind::kStray)) return true;
+    LogLine("fault: %s mobilebackup2 sends DLMessageDISCONNECT", c_.udid().c_str());
+    return SendDeviceLink(c_.stream(), DeviceLinkMessage("DLMessageDISCONNECT").String(kEmptyParameterString));
+  }
+
   bool CreateFolders() {
     std::set<std::string> folders;
     for (const BackupFileEntry& entry : catalog_) {
@@ -146,6 +154,9 @@ class BackupRun {
     if (pending_fault_->kind == FaultKind::kUnplugAt) {
       LogLine("fault: %s is unplugged at %.2f %%", c_.udid().c_str(), pending_fault_->percent);
       c_.device().Unplug();
+    } else if (pending_fault_->kind == FaultKind::kFinishAt) {
+      LogLine("fault: %s mobilebackup2 declares the backup done at %.2f %%", c_.udid().c_str(), pending_fault_->percent);
+      if (c_.Finish(kBackupErrorNone, "")) c_.WaitForHostEnd(true);
     } else {
       LogLine("fault: %s mobilebackup2 disconnects at %.2f %%", c_.udid().c_str(), pending_fault_->percent);
       SendDeviceLink(c_.stream(), DeviceLinkMessage("DLMessageDisconnect").String(kEmptyParameterString));

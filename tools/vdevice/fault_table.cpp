@@ -42,8 +42,10 @@ bool ParsePercent(const std::string& text) {
 
 bool ParseBackupFault(const std::vector<std::string>& words, Fault* fault) {
   const std::string& kind = words[0];
-  if (kind == "disconnect" || kind == "unplug") {
-    fault->kind = kind == "disconnect" ? FaultKind::kDisconnectAt : FaultKind::kUnplugAt;
+  if (kind == "disconnect" || kind == "unplug" || kind == "finish") {
+    fault->kind = kind == "disconnect" ? FaultKind::kDisconnectAt
+                  : kind == "unplug"   ? FaultKind::kUnplugAt
+                                       : FaultKind::kFinishAt;
     if (words.size() < 2 || !ParsePercent(words[1])) return false;
     fault->value = words[1];
     return ParseCount(words, 2, &fault->remaining);
@@ -52,6 +54,10 @@ bool ParseBackupFault(const std::vector<std::string>& words, Fault* fault) {
     fault->kind = kind == "passcode" ? FaultKind::kPasscode : FaultKind::kSilence;
     return words.size() >= 2 && ParseNumber(words[1], kMaxStallMs, &fault->amount) &&
            ParseCount(words, 2, &fault->remaining);
+  }
+  if (kind == "stray") {
+    fault->kind = FaultKind::kStray;
+    return ParseCount(words, 1, &fault->remaining);
   }
   if (kind == "hostile") {
     fault->kind = FaultKind::kHostile;
@@ -101,7 +107,7 @@ bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string
   *fault = Fault();
   if (!words.empty() && ParseKindArguments(words, fault)) return true;
   *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | disconnect PCT | unplug PCT | "
-           "passcode MS | silence MS | hostile upload|mkdir|remove|download PATH | hostile move PATH TARGET, "
+           "finish PCT | stray | passcode MS | silence MS | hostile upload|mkdir|remove|download PATH | hostile move PATH TARGET, "
            "then an optional COUNT or \"always\"";
   return false;
 }

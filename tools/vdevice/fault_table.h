@@ -8,6 +8,8 @@
 // and, for the backup service (com.apple.mobilebackup2):
 //   disconnect PCT    the next backup says DLMessageDisconnect once its progress reaches PCT percent
 //   unplug PCT        the device is unplugged once the next backup's progress reaches PCT percent
+//   finish PCT        the next backup ends with ErrorCode 0 once its progress reaches PCT percent
+//   stray             the next backup sends a message no computer knows ("DLMessageDISCONNECT")
 //   passcode MS       the next backup waits MS milliseconds for `ctl passcode UDID`, then ends with
 //                     ErrorCode 208 "Device locked" unless the passcode was entered
 //   silence MS        the next backup says nothing for MS milliseconds before its first message
@@ -25,7 +27,10 @@
 
 namespace vdevice {
 
-enum class FaultKind { kDrop, kStall, kError, kRefuse, kPace, kDisconnectAt, kUnplugAt, kPasscode, kSilence, kHostile };
+enum class FaultKind {
+  kDrop, kStall, kError, kRefuse, kPace,
+  kDisconnectAt, kUnplugAt, kFinishAt, kPasscode, kSilence, kHostile, kStray
+};
 
 struct Fault {
   FaultKind kind = FaultKind::kDrop;

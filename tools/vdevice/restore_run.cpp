@@ -88,7 +88,7 @@ class RestoreRun {
     folder_ = c_.DataFolder() + "/restored";
     kst::RemoveTree(folder_);
     kst::CreateDirectories(folder_);
-    if (!c_.SendHostileMessages({"download"})) return;
+    if (!c_.SendHostileMessages({"download"}, source_)) return;
     uint64_t code = kBackupErrorNone;
     std::string description;
     if (!FetchManifest(&code, &description)) return;

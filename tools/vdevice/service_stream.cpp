@@ -8,6 +8,14 @@
 
 namespace vdevice {
 
+namespace {
+
+// A paced conversation (a device behind a slow cable) may catch up on gaps this short between its
+// sends, as the link's buffers would let it; longer idle time earns nothing.
+constexpr std::chrono::milliseconds kDefaultPaceCredit{20};
+
+}  // namespace
+
 void SleepUnlessStopping(uint64_t milliseconds, const std::atomic<bool>* stopping) {
   auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   while (std::chrono::steady_clock::now() < until && !(stopping && stopping->load())) {
@@ -63,7 +71,12 @@ bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
   if (std::optional<Fault> pace = faults_ ? faults_->Take(service_, FaultKind::kPace) : std::nullopt) {
     return SendPaced(pieces, pace->amount);
   }
-  if (default_pace_ > 0) return SendPaced(pieces, default_pace_);
+  if (default_pace_ > 0) {
+    pace_credit_ = kDefaultPaceCredit;
+    bool sent = SendPaced(pieces, default_pace_);
+    pace_credit_ = {};
+    return sent;
+  }
   if (!kst::SendBuffers(socket_, pieces)) return false;
   bytes_sent_ += total;
   return true;
@@ -72,7 +85,7 @@ bool ServiceStream::Send(std::initializer_list<kst::ConstBuffer> pieces) {
 bool ServiceStream::SendPaced(std::initializer_list<kst::ConstBuffer> pieces, uint64_t megabytes_per_second) {
   constexpr size_t kPacedPiece = 64 * 1024;
   const double seconds_per_byte = 1.0 / (static_cast<double>(megabytes_per_second) * 1e6);
-  pace_due_ = std::max(pace_due_, std::chrono::steady_clock::now());
+  pace_due_ = std::max(pace_due_, std::chrono::steady_clock::now() - pace_credit_);
   for (const kst::ConstBuffer& piece : pieces) {
     const auto* bytes = static_cast<const uint8_t*>(piece.data);
     for (size_t offset = 0; offset < piece.length; offset += kPacedPiece) {

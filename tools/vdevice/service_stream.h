@@ -54,6 +54,7 @@ class ServiceStream {
   uint64_t bytes_sent_ = 0;
   bool dropped_ = false;
   uint64_t default_pace_ = 0;
+  std::chrono::steady_clock::duration pace_credit_{};
   // When the paced bytes sent so far are due to have left; idle time earns no credit.
   std::chrono::steady_clock::time_point pace_due_;
 };
