@@ -149,3 +149,20 @@ TEST_F(ElevatedRelayTest, C_AStrangerOnTheElevatedLinkGetsNothingThrough) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ElevatedStartTest, CommandsWaitingForAnInstanceThatNeverConnectsGet53) {
+  harness::TandrelOptions options;
+  options.environment["TANDREL_ELEVATE_WITH"] = "/bin/false";  // as if the person declined the prompt
+  harness::Tandrel tandrel(options);
+  ASSERT_TRUE(tandrel.Start());
+  for (uint64_t task : {1750u, 1751u}) {
+    auto messages = tandrel.Run(17, task, R"({"info":["/tmp/drivers/One.msi"]})", "", 20s);
+    ASSERT_EQ(messages.size(), 1u) << "task " << task;
+    EXPECT_EQ(messages[0].code, 53);
+    EXPECT_EQ(messages[0].status, 6);
+  }
+}
+
+}  // namespace

@@ -161,8 +161,8 @@ void KorClient::RunCommandTask(kst::IPCPacket* packet, RunOperation operation, c
 
 int KorClient::StartElevatedChannel(const std::string& secret) {
   std::lock_guard<std::mutex> lock(send_mutex_);
+  elevated_secret_ = secret;  // a later instance gets a secret of its own
   if (elevated_channel_) return elevated_port_;
-  elevated_secret_ = secret;
   elevated_channel_ = std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval());
   elevated_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnElevatedPacket(packet); });
   elevated_port_ = kst::IPCChannel::ProbePort();
@@ -254,12 +254,15 @@ int KorClient::OnElevatedPacket(kst::IPCPacket* packet) {
   return 0;
 }
 
-void KorClient::RunPending() {
+std::deque<kst::IPCPacketPtr> KorClient::TakePending() {
   std::deque<kst::IPCPacketPtr> queued;
-  {
-    std::lock_guard<std::mutex> lock(send_mutex_);
-    queued.swap(pending_);
-  }
+  std::lock_guard<std::mutex> lock(send_mutex_);
+  queued.swap(pending_);
+  return queued;
+}
+
+void KorClient::RunPending() {
+  std::deque<kst::IPCPacketPtr> queued = TakePending();
   for (auto& packet : queued) CreateCommandTask(packet.release(), &KorModule::OnCommand);
 }
 

@@ -42,6 +42,8 @@ class KorClient : public KorDeviceCallback {
   bool ElevatedInstanceAbsent();
   // Keeps a copy of a packet until the elevated instance connects; it is then run again.
   void QueueForElevated(const kst::IPCPacket* packet);
+  // Takes every packet waiting for the elevated instance out of the queue.
+  std::deque<kst::IPCPacketPtr> TakePending();
   // Sends a message text to every authenticated elevated instance; false when there is none.
   bool SendToElevated(const KorPacketHeader& header, const std::string& text);
   // Passes a packet unchanged to one front-end connection, if that connection still exists.

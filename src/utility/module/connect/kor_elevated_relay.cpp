@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "Tandrel/kor_process.h"
 #include "platform/kst_fs.h"
@@ -41,19 +42,63 @@ bool WriteSecretFile(const std::string& path, const std::string& secret) {
   return !error;
 }
 
+// Whether an elevated instance was started and has not ended; guarded by g_start_mutex.
+std::mutex g_start_mutex;
+bool g_started = false;
+
+// The program that gives the elevated instance administrator rights: TANDREL_ELEVATE_WITH when set,
+// else none when already root, else pkexec.
+std::string ElevationProgram() {
+  std::string program = kst::GetEnv("TANDREL_ELEVATE_WITH");
+  if (!program.empty()) return program;
+  return kst::RunningAsRoot() ? std::string() : std::string("pkexec");
+}
+
+// Commands that waited for an elevated instance which ended without connecting (the person
+// declined the administrator prompt, or it failed) are answered with 53 instead of waiting forever.
+void AnswerPendingWithStartFailure() {
+  for (auto& packet : KorClient::Instance().TakePending()) {
+    KLOG(ERROR) << "the elevated instance ended before connecting; command " << packet->command << " gets "
+                << kKorConnectElevatedStartFailed;
+    KorMessage message;
+    message.code = kKorConnectElevatedStartFailed;
+    KorPacketHeader header{packet->task_id, KorStatusForCode(message.code), packet->command};
+    if (packet->connection) KorClient::Instance().SendOn(packet->connection, header, message);
+    if (auto task = QrTaskSchedular::Get().FindTask(KorTaskIdText(packet.get()))) {
+      QrTask::NotifySchedular(task, kQrTaskStatusFinished);
+    }
+  }
+}
+
+void WatchElevatedInstance(int64_t pid) {
+  std::thread([pid] {
+    kst::WaitProcess(pid, -1);
+    {
+      std::lock_guard<std::mutex> lock(g_start_mutex);
+      g_started = false;
+    }
+    KLOG(WARNING) << "the elevated instance (process " << pid << ") ended";
+    if (KorClient::Instance().ElevatedInstanceAbsent()) AnswerPendingWithStartFailure();
+  }).detach();
+}
+
 bool StartElevatedInstance(const std::string& parameters) {
   kst::SpawnOptions options;
-  std::string program = kst::ExecutablePath();
-  if (kst::RunningAsRoot()) {
+  std::string program = ElevationProgram();
+  if (program.empty()) {
+    program = kst::ExecutablePath();
     options.arguments = {parameters};
   } else {
-    options.arguments = {program, parameters};
-    program = "pkexec";
+    options.arguments = {kst::ExecutablePath(), parameters};
   }
   int error = 0;
   int64_t pid = kst::SpawnProcess(program, options, &error);
-  if (pid < 0) KLOG(ERROR) << "cannot start the elevated instance through " << program << ": " << error;
-  return pid > 0;
+  if (pid < 0) {
+    KLOG(ERROR) << "cannot start the elevated instance through " << program << ": " << error;
+    return false;
+  }
+  WatchElevatedInstance(pid);
+  return true;
 }
 
 int StartAndQueue(const kst::IPCPacket* packet) {
@@ -62,11 +107,13 @@ int StartAndQueue(const kst::IPCPacket* packet) {
   int port = secret.empty() ? -1 : client.StartElevatedChannel(secret);
   if (port < 0) return kKorConnectNoElevatedChannel;
   std::string secret_file = SecretFilePath();
+  // Queued first: the instance may connect before the spawn call returns.
+  client.QueueForElevated(packet);
   if (!WriteSecretFile(secret_file, secret) ||
       !StartElevatedInstance(KorElevatedStartParameters(port, packet->task_id, secret_file))) {
+    client.TakePending();
     return kKorConnectElevatedStartFailed;
   }
-  client.QueueForElevated(packet);
   return -1;
 }
 
@@ -95,17 +142,15 @@ std::string KorElevatedStartParameters(int port, uint64_t task_id, const std::st
 int KorRelayToElevated(const kst::IPCPacket* packet) {
   KorClient& client = KorClient::Instance();
   if (client.ElevatedInstanceAbsent()) {
-    // Started once: later commands wait in the queue for the same instance.
-    static std::mutex start_mutex;
-    std::lock_guard<std::mutex> lock(start_mutex);
-    static bool started = false;
+    // One instance at a time: commands wait in the queue for the one already started.
+    std::lock_guard<std::mutex> lock(g_start_mutex);
     if (client.ElevatedInstanceAbsent()) {
-      if (started) {
+      if (g_started) {
         client.QueueForElevated(packet);
         return -1;
       }
       int code = StartAndQueue(packet);
-      started = code == -1;
+      g_started = code == -1;
       return code;
     }
   }
