@@ -3,7 +3,8 @@
 # Tandrel's main job against it through tandrelctl, the command-line front-end: device events
 # (arrival, pairing, ready), information, storage, a rename, an export, a file moved each way
 # block by block, the conversations of a messages database taken out of a fresh backup, and the
-# albums, photos and thumbnails of a second phone's photo library.
+# albums, photos and thumbnails of a second phone's photo library, the sample plug-in answering a
+# request, and the driver packages fetched from a package server and checked by MD5.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
@@ -74,3 +75,19 @@ head -3 "$WORK/photos.txt" && tail -1 "$WORK/photos.txt"
 "$BIN/tandrelctl" thumbs --device "$PHOTOS_UDID" 1:DCIM/100APPLE/IMG_0001.JPG 8:DCIM/100APPLE/IMG_0008.JPG \
   --save "$WORK/thumbs" 2>/dev/null
 "$BIN/tandrelctl" delete-photos IMG_0041 --device "$PHOTOS_UDID" 2>/dev/null
+
+step "A plug-in on the event bus: the sample plug-in answers a request (tandrelctl plugin)"
+"$BIN/tandrelctl" --load-module "$PWD/build/plugins/SamplePlugin" plugin SAMPLE_ECHO --text "hello, plug-in" \
+  --quiet-ms 500 2>/dev/null
+
+step "Driver packages from a package server on this computer, checked by MD5 (tandrelctl drivers)"
+mkdir -p "$WORK/packages/x64"
+for name in AppleApplicationSupport AppleApplicationSupport64 AppleMobileDeviceSupport64; do
+  head -c 300000 /dev/urandom >"$WORK/packages/x64/$name.msi"
+  md5sum "$WORK/packages/x64/$name.msi" | cut -d' ' -f1 >"$WORK/packages/x64/$name.msi.txt"
+done
+python3 tests/connect/driver_server.py "$WORK/packages" "$WORK/package-port" "$WORK/package-requests" &
+PACKAGES=$!
+for _ in $(seq 50); do [ -s "$WORK/package-port" ] && break; sleep 0.1; done
+"$BIN/tandrelctl" drivers --url "http://127.0.0.1:$(cat "$WORK/package-port")" 2>/dev/null | tail -2
+kill "$PACKAGES" && wait "$PACKAGES" 2>/dev/null || true
