@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "module_fixture.h"
+#include "platform/kst_process.h"
 #include "platform/vel_json_util.h"
 
 namespace {
@@ -46,10 +47,15 @@ std::set<std::string> EntriesUnder(const fs::path& folder) {
 class BackupTransferTest : public ModuleTest {
  protected:
   void SetUp() override {
+    // The Tandrel started below takes its default backup root from here.
+    data_home_ = fs::temp_directory_path() / ("backup_transfer_data_" + std::to_string(kst::CurrentProcessId()));
+    fs::remove_all(data_home_);
+    kst::SetEnv("XDG_DATA_HOME", data_home_.string());
     StartWith("demo");
     scratch_ = fs::path(vd.folder()) / "backup_scratch";
     fs::create_directories(scratch_);
   }
+  void TearDown() override { fs::remove_all(data_home_); }
 
   std::vector<frontend::Message> Backup(const fs::path& root) {
     return Run(1600, DeviceJson(), Compressed(R"({"path":")" + root.string() + R"("})"));
@@ -65,6 +71,7 @@ class BackupTransferTest : public ModuleTest {
   }
 
   fs::path scratch_;
+  fs::path data_home_;
 };
 
 TEST_F(BackupTransferTest, ABackupHoldsTheFilesIdevicebackup2Receives) {
@@ -111,6 +118,18 @@ TEST_F(BackupTransferTest, ABackupHoldsTheFilesIdevicebackup2Receives) {
   EXPECT_NE(info.find("<key>Last Backup Date</key><date>"), std::string::npos);
   EXPECT_NE(info.find("<key>Installed Applications</key><array><string>"), std::string::npos);
   EXPECT_NE(info.find("<key>PlaceholderIcon</key><data>"), std::string::npos);
+}
+
+TEST_F(BackupTransferTest, BackupsWithoutARootGoUnderTheDefaultRootEachInItsOwnFolder) {
+  EXPECT_EQ(Run(1600, DeviceJson(), Compressed(R"({"path":""})")).back().code, 0) << vd.ServerLog();
+  EXPECT_EQ(Run(1600, DeviceJson(), Compressed(R"({"path":""})")).back().code, 0);
+  const fs::path root = data_home_ / "Apple Computer" / "MobileSync" / "Backup";
+  std::set<std::string> folders;
+  for (const auto& entry : fs::directory_iterator(root)) {
+    EXPECT_TRUE(fs::exists(entry.path() / "Manifest.db")) << entry.path();
+    folders.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(folders.size(), 2u);
 }
 
 TEST_F(BackupTransferTest, ABackupRestoresOntoASecondDevice) {
