@@ -53,6 +53,17 @@ def main(root):
           dl(b"<string>DLMessageProcessMessage</string><dict><key>ErrorCode</key><integer>0</integer></dict>"
              b"<real>100.0</real>") +
           dl(b"<string>DLMessageDisconnect</string>"))
+    metadata = (b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>softwareVersionBundleId</key>'
+                b'<string>com.example.app</string><key>itemName</key><string>App</string>'
+                b'<key>com.apple.iTunesStore.downloadInfo</key><dict><key>accountInfo</key><dict><key>AppleID</key>'
+                b'<string>a@b.c</string></dict></dict></dict></plist>')
+    write(root, "app_answers", "metadata", metadata)
+    browse = (b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><dict><key>CurrentList</key><array><dict>'
+              b'<key>CFBundleIdentifier</key><string>com.example.app</string><key>iTunesMetadata</key><data>' +
+              __import__("base64").b64encode(metadata) + b'</data><key>StaticDiskUsage</key><integer>5</integer>'
+              b'</dict></array><key>Status</key><string>BrowsingApplications</string>'
+              b'<key>PercentComplete</key><integer>40</integer></dict></plist>')
+    write(root, "app_answers", "browse", browse)
     write(root, "command_json", "stop", stop)
     write(root, "command_json", "params", b'{"kKorServerStartParamPort":5000,"kKorServerStartParamLoadModules":["a"]}')
     write(root, "plugin_load", "sample", b'{"path":"libsample_plugin.so","x64":"x64","win32":"x86","type":1,'

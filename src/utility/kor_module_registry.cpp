@@ -3,9 +3,11 @@
 #include <initializer_list>
 
 #include "utility/kor_module.h"
+#include "utility/module/app/kor_module_app.h"
 #include "utility/module/basicinfo/kor_module_basicinfo.h"
 #include "utility/module/connect/kor_module_connect.h"
 #include "utility/module/control/kor_module_control.h"
+#include "utility/module/erase/kor_module_erase.h"
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
 #include "utility/module/sms/kor_module_sms.h"
@@ -55,6 +57,9 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   enter(plugins, {kKorCommandPlugin});
   plugins->SetPlatformFunctions(KorPluginPlatformFunctions());
   KorRegisterPluginHost(plugins);
+  enter(Adopt(std::make_unique<KorModuleApp>()), {kKorCommandListApps, kKorCommandAppIcons, kKorCommandInstallApps,
+                                                  kKorCommandUninstallApps, kKorCommandArchiveApps});
+  enter(Adopt(std::make_unique<KorModuleErase>()), {kKorCommandEraseContent, kKorCommandEraseFreeSpace});
   MarkComplete();
 }
 

@@ -33,6 +33,12 @@ int RestartFrameworkCommand(const GlobalOptions& options, const std::vector<std:
 int DriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int InstallDriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int StoreITunesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AppsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int InstallCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int UninstallCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int ArchiveCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int EraseCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int WipeFreeSpaceCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 // One readable line for a device event (commands 9, 11, 1, 12, 8).
 std::string DescribeDeviceEvent(const frontend::Message& message);
 

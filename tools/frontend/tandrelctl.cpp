@@ -57,6 +57,16 @@ Device commands (the device is the first that becomes ready unless --device UDID
                               image files named after the IDs
   delete-photos NAME          deletes, on the attached devices, the /DCIM files whose name
                               contains NAME (command 404)
+  apps [--icons DIR]          user applications with versions and sizes (501); with --icons
+                              their icons saved as DIR/<bundle id>.png (502)
+  install FILE.ipa...         installs packages (504)
+  uninstall ID...             uninstalls applications (505)
+  archive ID...               archives applications (506); prints the device's refusal
+  erase --backup FOLDER --source UDID [--password P]
+                              empties the media folders, uninstalls every user application and
+                              restores the backup (1700)
+  wipe-free-space [--level N] overwrites the free space with zeros, N passes (at most 2,
+                              default 1) (1701)
 
 Backups (progress bar on a terminal, JSON lines otherwise):
   backup [--to ROOT]          a full backup under ROOT (default: the user's backup root,
@@ -144,6 +154,12 @@ int main(int argc, char** argv) {
   if (command == "drivers") return ctl::DriversCommand(options, args);
   if (command == "install-drivers") return ctl::InstallDriversCommand(options, args);
   if (command == "store-itunes") return ctl::StoreITunesCommand(options, args);
+  if (command == "apps") return ctl::AppsCommand(options, args);
+  if (command == "install") return ctl::InstallCommand(options, args);
+  if (command == "uninstall") return ctl::UninstallCommand(options, args);
+  if (command == "archive") return ctl::ArchiveCommand(options, args);
+  if (command == "erase") return ctl::EraseCommand(options, args);
+  if (command == "wipe-free-space") return ctl::WipeFreeSpaceCommand(options, args);
   std::cerr << "tandrelctl: unknown command " << command << "\n" << kUsage;
   return ctl::kExitUsage;
 }

@@ -104,7 +104,8 @@ class InstallationProxyService : public DeviceService {
         SendError(context.stream, *injected, "injected fault");
         return;
       }
-      if (!Answer(context, command, request.get())) return;
+      // A host that hung up may have queued further requests; they are still carried out.
+      if (!Answer(context, command, request.get()) && error_answered_) return;
     }
   }
 
@@ -127,6 +128,7 @@ class InstallationProxyService : public DeviceService {
     SetString(message.get(), "Error", error);
     SetString(message.get(), "ErrorDescription", description);
     SendMessage(stream, message.get());
+    error_answered_ = true;
     return false;
   }
 
@@ -198,8 +200,9 @@ class InstallationProxyService : public DeviceService {
     PlistPtr record = RecordOf(package, DictString(options, "CFBundleIdentifier").value_or(""));
     if (!record) return SendError(context.stream, "PackageInspectionFailed", "No bundle identifier in " + package_path);
     std::string id = *BundleIdOf(record.get());
-    if (!SendSteps(context.stream, kInstallSteps, std::size(kInstallSteps))) return false;
+    // The work is done before it is reported: a host that hangs up early does not stop it.
     if (!catalog_.Put(std::move(record))) return SendError(context.stream, "APIInternalError", "cannot record " + id);
+    if (!SendSteps(context.stream, kInstallSteps, std::size(kInstallSteps))) return false;
     LogLine("%s installation_proxy: installed %s", context.device.udid().c_str(), id.c_str());
     NotificationHub::Post(context.device.udid(), kAppInstalledNotification);
     return SendStatus(context.stream, "Complete");
@@ -237,10 +240,10 @@ class InstallationProxyService : public DeviceService {
     if (!record || DictString(record.get(), "ApplicationType").value_or("User") != "User") {
       return SendError(context.stream, "APIInternalError", "Could not find application " + id);
     }
-    if (!SendSteps(context.stream, kUninstallSteps, std::size(kUninstallSteps))) return false;
     catalog_.Remove(id);
     LogLine("%s installation_proxy: uninstalled %s", context.device.udid().c_str(), id.c_str());
     NotificationHub::Post(context.device.udid(), kAppUninstalledNotification);
+    if (!SendSteps(context.stream, kUninstallSteps, std::size(kUninstallSteps))) return false;
     return SendStatus(context.stream, "Complete");
   }
 
@@ -273,6 +276,7 @@ class InstallationProxyService : public DeviceService {
   AppCatalog catalog_;
   std::string afc_root_;
   bool archives_supported_;
+  bool error_answered_ = false;
 };
 
 std::unique_ptr<DeviceService> MakeInstallationProxyService(const VirtualDevice& device) {

@@ -41,11 +41,17 @@ class KorModuleiTunes : public KorModule, public KSTSubject {
 
   int OnCommand(kst::IPCPacket* packet) override;
 
- private:
   struct Reply {
     int32_t code = 0;
     std::string message;
   };
+  // The restore of 1601 run for another command (erase content ends with it): the same
+  // parameters, progress messages on that command's packet; the restore's code and message.
+  Reply RestoreFor(kst::IPCPacket* packet, const rapidjson::Value& parameters, const std::shared_ptr<KorDevice>& device) {
+    return Restore(packet, parameters, device);
+  }
+
+ private:
 
   Reply Dispatch(kst::IPCPacket* packet, const KorCommandPayload& payload, const rapidjson::Value& json,
                  const std::shared_ptr<KorDevice>& device);

@@ -1,0 +1,98 @@
+#include "utility/module/app/kor_ipa_metadata.h"
+
+#include <minizip/unzip.h>
+
+#include <cctype>
+#include <memory>
+
+#include "iOSAPI/kor_service_message.h"
+#include "platform/kst_log.h"
+
+namespace {
+
+constexpr const char* kMetadataEntry = "iTunesMetadata.plist";
+constexpr size_t kMaxBundleIdLength = 255;
+
+struct UnzipCloser {
+  void operator()(void* archive) const { unzClose(archive); }
+};
+
+std::string StringMember(const KorValue& dictionary, const char* key) {
+  KorValue value = dictionary.AsDictionary()->Get(key);
+  return value.IsString() ? value.AsString() : std::string();
+}
+
+// The metadata entry at the top of the archive, or else the first entry whose name ends with it.
+bool LocateMetadataEntry(unzFile archive) {
+  if (unzLocateFile(archive, kMetadataEntry, 1) == UNZ_OK) return true;
+  const std::string suffix = std::string("/") + kMetadataEntry;
+  for (int status = unzGoToFirstFile(archive); status == UNZ_OK; status = unzGoToNextFile(archive)) {
+    char name[1024];
+    if (unzGetCurrentFileInfo64(archive, nullptr, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+    std::string entry(name);
+    if (entry.size() > suffix.size() && entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadMetadataEntry(unzFile archive, std::string* bytes) {
+  unz_file_info64 info;
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
+      info.uncompressed_size == 0 || info.uncompressed_size > kKorMaxIpaMetadata ||
+      unzOpenCurrentFile(archive) != UNZ_OK) {
+    return false;
+  }
+  bytes->assign(info.uncompressed_size, '\0');
+  int count = unzReadCurrentFile(archive, bytes->data(), static_cast<unsigned>(bytes->size()));
+  bool crc_ok = unzCloseCurrentFile(archive) == UNZ_OK;
+  return count == static_cast<int>(bytes->size()) && crc_ok;
+}
+
+}  // namespace
+
+bool KorIsUsableBundleId(const std::string& bundle_id) {
+  if (bundle_id.empty() || bundle_id.size() > kMaxBundleIdLength) return false;
+  if (bundle_id.find_first_not_of('.') == std::string::npos) return false;
+  for (char c : bundle_id) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') return false;
+  }
+  return true;
+}
+
+bool KorParseIpaMetadata(const uint8_t* bytes, size_t length, KorIpaMetadata* metadata) {
+  *metadata = KorIpaMetadata();
+  KorValue tree;
+  if (length == 0 || length > kKorMaxIpaMetadata ||
+      !KorMessageToValue(bytes, static_cast<uint32_t>(length), &tree) || !tree.IsDictionary()) {
+    KLOG(WARNING) << "iTunesMetadata.plist is not a property-list dictionary";
+    return false;
+  }
+  std::string store_id = StringMember(tree, "softwareVersionBundleId");
+  std::string bundle_id = StringMember(tree, "CFBundleIdentifier");
+  if (!store_id.empty() && !bundle_id.empty() && store_id != bundle_id) {
+    KLOG(WARNING) << "iTunesMetadata names two bundle identifiers: " << store_id << " and " << bundle_id;
+  }
+  metadata->bundle_id = store_id.empty() ? bundle_id : store_id;
+  metadata->icon_url = StringMember(tree, "softwareIcon57x57URL");
+  if (!KorIsUsableBundleId(metadata->bundle_id)) {
+    KLOG(WARNING) << "iTunesMetadata names no usable bundle identifier: \"" << metadata->bundle_id << "\"";
+    return false;
+  }
+  return true;
+}
+
+bool KorReadIpaMetadata(const std::string& ipa_path, KorIpaMetadata* metadata) {
+  std::unique_ptr<void, UnzipCloser> archive(unzOpen64(ipa_path.c_str()));
+  if (!archive) {
+    KLOG(WARNING) << "package is not a ZIP archive: " << ipa_path;
+    return false;
+  }
+  std::string bytes;
+  if (!LocateMetadataEntry(archive.get()) || !ReadMetadataEntry(archive.get(), &bytes)) {
+    KLOG(WARNING) << "package has no readable " << kMetadataEntry << ": " << ipa_path;
+    return false;
+  }
+  return KorParseIpaMetadata(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), metadata);
+}
