@@ -160,6 +160,31 @@ TEST_F(EraseModuleTest, EraseContentEmptiesTheMediaFoldersAndUninstallsEveryUser
   EXPECT_EQ(listed.front().info.value_or(""), R"({"Count":0})");
 }
 
+TEST_F(EraseModuleTest, EraseContentEndsWithTheNamedBackupRestoredOntoTheDevice) {
+  StartWith("demo");
+  auto backup = Run(1600, DeviceJson(), Compressed(R"({"path":")" + vd.folder() + R"(/backups"})"));
+  ASSERT_FALSE(backup.empty());
+  ASSERT_EQ(backup.back().code, 0) << vd.ServerLog();
+  rapidjson::Document where;
+  std::string folder;
+  ASSERT_TRUE(VelJsonUtil::Parse(backup.front().info.value_or(""), &where));
+  ASSERT_TRUE(VelJsonUtil::GetString(where, "BackupDir", &folder));
+  auto messages = Run(1700, DeviceJson(),
+                      Compressed(R"({"path":")" + folder + R"(","sourceDeviceId":")" + udid + R"(","password":""})"));
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back().status, 1) << ErrorText(messages.back()) << vd.ServerLog();
+  EXPECT_TRUE(std::filesystem::is_empty(DeviceFile("/DCIM")));
+  std::string restored_manifest, backed_up_manifest;
+  ASSERT_TRUE(kst::ReadWholeFile(profile + "/mobilebackup2/restored/Manifest.db", &restored_manifest));
+  ASSERT_TRUE(kst::ReadWholeFile(folder + "/Manifest.db", &backed_up_manifest));
+  EXPECT_EQ(restored_manifest, backed_up_manifest);
+  size_t restored_files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(profile + "/mobilebackup2/restored")) {
+    restored_files += entry.is_regular_file() ? 1 : 0;
+  }
+  EXPECT_GT(restored_files, 3u);
+}
+
 TEST_F(EraseModuleTest, EraseContentWithoutUserApplicationsEndsTheFolderStageAtHundred) {
   StartWith("demo", RemoveUserApps);
   auto messages = EraseContent();
