@@ -207,8 +207,7 @@ int KorDownloadDrivers(const kst::IPCPacket* packet) {
   if (!VelJsonUtil::Parse(payload.json, payload.json_length, &json) || !json.IsObject()) {
     code = kKorBadParameters;
   } else {
-    auto info = json.FindMember("info");
-    if (info != json.MemberEnd() && info->value.IsObject()) VelJsonUtil::GetString(info->value, "url", &base_url);
+    if (json.HasMember("info") && json["info"].IsObject()) VelJsonUtil::GetString(json["info"], "url", &base_url);
     if (base_url.empty() || base_url.back() != '/') base_url += "/";
   }
   kst::CreateDirectories(KorDriverFolder());

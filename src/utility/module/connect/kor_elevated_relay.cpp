@@ -165,8 +165,7 @@ int KorRelayToElevated(const kst::IPCPacket* packet) {
   VelJsonUtil::GetInt(json, "stage", &stage);
   VelJsonUtil::GetInt(json, "type", &type);
   std::string info;
-  auto member = json.FindMember("info");
-  if (member != json.MemberEnd()) info = VelJsonUtil::ToString(member->value);
+  if (json.HasMember("info")) info = VelJsonUtil::ToString(json["info"]);
   int32_t token = KorConnectionTokens::Get().TokenFor(packet->connection);
   KorPacketHeader header{packet->task_id, packet->status, packet->command};
   if (!client.SendToElevated(header, RelayText(stage, token, type, info))) client.QueueForElevated(packet);

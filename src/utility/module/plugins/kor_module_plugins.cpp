@@ -48,9 +48,8 @@ int KorModulePlugins::OnCommand(kst::IPCPacket* packet) {
   int type = 0;
   VelJsonUtil::GetInt(json, "type", &type);
   std::string event_name;
-  auto info = json.FindMember("info");
-  if (info != json.MemberEnd() && info->value.IsObject()) {
-    VelJsonUtil::GetString(info->value, "sub_command_type", &event_name);
+  if (json.HasMember("info") && json["info"].IsObject()) {
+    VelJsonUtil::GetString(json["info"], "sub_command_type", &event_name);
   }
   std::string task_id = KorTaskIdText(packet);
   std::string inflated;
