@@ -5,7 +5,7 @@
 // Events it answers (command 1800, "info":{"sub_command_type":EVENT}):
 //   SAMPLE_ECHO       the request's text back as {"echo","library","task"}
 //   SAMPLE_INFLATE    the request's raw bytes inflated by the host, sent back as raw bytes
-//   SAMPLE_DEFER      keeps the task ID and answers nothing yet
+//   SAMPLE_DEFER      keeps the task ID (answering {"kept":true}) to answer it again later
 //   SAMPLE_FLUSH      answers every kept task, then this one with {"flushed":N}
 //   SAMPLE_BROADCAST  publishes SAMPLE_PING to everyone and reports how often it heard itself
 //   SAMPLE_PLATFORM   calls the platform function named in the request text (a second line is
@@ -164,8 +164,11 @@ int Receive(KSTObserveData* event) {
   if (name == "SAMPLE_ECHO") Echo(event);
   if (name == "SAMPLE_INFLATE") Inflate(event);
   if (name == "SAMPLE_DEFER") {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_deferred.emplace_back(event->task_id);
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_deferred.emplace_back(event->task_id);
+    }
+    SendText(event->task_id, "{\"kept\":true}");
   }
   if (name == "SAMPLE_FLUSH") Flush(event);
   if (name == "SAMPLE_BROADCAST") Broadcast(event);

@@ -103,11 +103,13 @@ TEST_F(PluginModuleTest, RawRequestIsInflatedByThePlatformAndReturnedAsRawBytes)
 }
 
 TEST_F(PluginModuleTest, ResultForAStoppedTaskIsDropped) {
+  rapidjson::Document json;
   ASSERT_TRUE(tandrel_->Link().Send(1800, 200, Request(0, "SAMPLE_DEFER")));
+  Result(200, &json);
+  ASSERT_TRUE(json.IsObject() && json.HasMember("kept"));
   auto stop = tandrel_->Run(600, 201, R"({"info":{"task_id":"200"}})");
   ASSERT_FALSE(stop.empty());
   ASSERT_TRUE(tandrel_->Link().Send(1800, 202, Request(0, "SAMPLE_FLUSH")));
-  rapidjson::Document json;
   Result(202, &json);
   ASSERT_TRUE(json.IsObject());
   EXPECT_EQ(json["flushed"].GetInt(), 1) << "the plug-in did answer the stopped task";
@@ -115,6 +117,7 @@ TEST_F(PluginModuleTest, ResultForAStoppedTaskIsDropped) {
   EXPECT_FALSE(tandrel_->Link().NextFor(200, 0ms));
 
   ASSERT_TRUE(tandrel_->Link().Send(1800, 210, Request(0, "SAMPLE_DEFER")));
+  Result(210, &json);
   ASSERT_TRUE(tandrel_->Link().Send(1800, 211, Request(0, "SAMPLE_FLUSH")));
   Result(210, &json);
   ASSERT_TRUE(json.IsObject()) << "a task that still runs gets its late result";
