@@ -173,6 +173,17 @@ TEST_F(BackupTransferTest, IncompleteBackupsLeaveNoFolderAndSayWhy) {
   EXPECT_TRUE(fs::is_empty(scratch_ / "unplugged"));
 }
 
+TEST_F(BackupTransferTest, MessagesThatOnlyLookFinalAreTakenAsTheyAre) {
+  // A name that differs from DLMessageDisconnect only in case is skipped; the backup completes.
+  ASSERT_TRUE(Fault({"stray"}));
+  EXPECT_EQ(Backup(scratch_ / "stray").back().code, 0) << vd.ServerLog();
+  EXPECT_TRUE(fs::exists(OnlyBackupIn(scratch_ / "stray") / "Status.plist"));
+  // ErrorCode 0 below 100 % ends the backup at once with code 0; the incomplete folder goes.
+  ASSERT_TRUE(Fault({"finish", "30"}));
+  EXPECT_EQ(Backup(scratch_ / "early").back().code, 0);
+  EXPECT_TRUE(fs::is_empty(scratch_ / "early"));
+}
+
 TEST_F(BackupTransferTest, AStopEndsABackupWhileTheDeviceIsSilent) {
   ASSERT_TRUE(Fault({"silence", "600000"}));
   const fs::path root = scratch_ / "stopped";
