@@ -235,7 +235,9 @@ class BackupRun {
     DeviceLinkMessage message("DLMessageUploadFiles");
     message.Node(MakeDict()).Real(Checkpoint(progress)).Unsigned(bytes);
     if (!SendDeviceLink(c_.stream(), message)) return false;
-    for (const auto& [name, content] : files) {
+    for (const auto& file : files) {
+      const std::string& name = file.first;
+      const std::string& content = file.second;
       auto read = [&content](uint64_t offset, char* buffer, size_t length) {
         content.copy(buffer, length, static_cast<size_t>(offset));
         return true;
