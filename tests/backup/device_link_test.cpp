@@ -12,19 +12,6 @@
 
 namespace {
 
-// An in-memory connection for the length bounds (no peer needs to read 10 MiB).
-KorServiceIo MemoryIo(std::string* input) {
-  KorServiceIo io;
-  io.send = [](const void*, size_t length) { return static_cast<int64_t>(length); };
-  io.receive = [input](void* buffer, size_t length) -> int64_t {
-    const size_t count = std::min(length, input->size());
-    std::memcpy(buffer, input->data(), count);
-    input->erase(0, count);
-    return static_cast<int64_t>(count);
-  };
-  return io;
-}
-
 TEST(DeviceLinkTest, HostMessageIsABinaryArrayWithEscapedTexts) {
   REQUIRE_FRAMEWORK();
   ScriptedDevice device;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <stdexcept>
 
 #include "iOSAPI/kor_device_link.h"
@@ -89,6 +90,18 @@ void ScriptedDevice::Hangup() {
   ::shutdown(device_, SHUT_RDWR);
   ::close(device_);
   device_ = -1;
+}
+
+KorServiceIo MemoryIo(std::string* input) {
+  KorServiceIo io;
+  io.send = [](const void*, size_t length) { return static_cast<int64_t>(length); };
+  io.receive = [input](void* buffer, size_t length) -> int64_t {
+    const size_t count = std::min(length, input->size());
+    std::memcpy(buffer, input->data(), count);
+    input->erase(0, count);
+    return static_cast<int64_t>(count);
+  };
+  return io;
 }
 
 std::string BigEndian(uint32_t value) {

@@ -33,6 +33,10 @@ class ScriptedDevice {
   int device_ = -1;
 };
 
+// An in-memory connection (no peer needed, e.g. for 10 MiB length bounds): sends go nowhere,
+// and what the host leaves unread stays in `input`.
+KorServiceIo MemoryIo(std::string* input);
+
 // Raw framing pieces.
 std::string BigEndian(uint32_t value);
 std::string NameBlock(const std::string& name);

@@ -1,0 +1,47 @@
+// The synchronisation session with the fuzzer as the device: every reply of a listing and of a
+// write goes through the batch collector and the remap collection.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "fuzz_stream_io.h"
+#include "iOSAPI/kor_plist_xml.h"
+#include "iOSAPI/kor_sync_records.h"
+#include "iOSAPI/kor_sync_sequence.h"
+#include "iOSAPI/mobile_export_fun.h"
+
+namespace {
+
+// Collects records as a listing does and remaps as a write does, whatever the state.
+class FuzzHandler : public KorSyncReplyHandler {
+ public:
+  void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override {
+    batches.OnReply(state, reply, again, result);
+    KorSyncCollectRemap(reply, &remap);
+  }
+  KorSyncBatchCollector batches;
+  std::map<std::string, std::string> remap;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool framework = CMobileExportFun::GetInstance().Init();
+  if (!framework) return 0;
+  for (const KorSyncSequence* sequence : {&kKorSyncContactsListAll, &kKorSyncContactsAddGroup}) {
+    size_t offset = 0;
+    FuzzHandler handler;
+    KorSyncSession session(FuzzStreamIo(data, size, &offset), kKorSyncContacts, &handler);
+    KorRunSyncSequence(session, *sequence, "2027-01-01 09:03:04 +0100", [](int, std::vector<std::string>* elements) {
+      elements->push_back(KorPlistDict({{"h1", KorPlistDict({{"first name", KorPlistString("a<b&c")}})}}));
+      return true;
+    });
+    for (const KorSyncRecord& record : handler.batches.Records()) {
+      if (!record.fields.IsDictionary()) std::abort();
+    }
+    if (handler.batches.Records().size() > kKorSyncMaxRecords) std::abort();
+  }
+  return 0;
+}

@@ -1,0 +1,98 @@
+#include "iOSAPI/kor_sync_sequence.h"
+
+namespace {
+
+constexpr const char* kDeviceReady = "DLMessageDeviceReady";
+constexpr const char* kWithComputer = "SDMessageSyncDataClassWithComputer";
+constexpr const char* kProcessChanges = "SDMessageProcessChanges";
+constexpr const char* kReadyToReceive = "SDMessageDeviceReadyToReceiveChanges";
+constexpr const char* kFinished = "SDMessageDeviceFinishedSession";
+
+KorSyncStep PullAll() { return {KorSyncStepKind::kPullAll, KorModuleState(kKorSyncStateCollect)}; }
+KorSyncStep AckLoop() { return {KorSyncStepKind::kAckLoop, KorModuleState(kKorSyncStateMoreBatches)}; }
+KorSyncStep Changes(KorSyncPolicy reply = KorWaitFor(kProcessChanges)) { return {KorSyncStepKind::kChanges, reply}; }
+KorSyncStep Ack(KorSyncPolicy reply) { return {KorSyncStepKind::kAck, reply}; }
+KorSyncStep Ping() { return {KorSyncStepKind::kPing, KorReadOne()}; }
+KorSyncStep Push(int state) { return {KorSyncStepKind::kPush, KorModuleState(state)}; }
+
+// The steps that bring the device into the state in which it accepts changes.
+std::vector<KorSyncStep> PrepareToPush(bool ack_for_changes) {
+  std::vector<KorSyncStep> steps{Changes()};
+  if (ack_for_changes) steps.push_back(Ack(KorWaitFor(kProcessChanges)));
+  steps.push_back(Ack(KorWaitFor(kReadyToReceive)));
+  steps.push_back(Ping());
+  return steps;
+}
+
+std::vector<KorSyncStep> With(std::vector<KorSyncStep> steps, std::initializer_list<KorSyncStep> more) {
+  steps.insert(steps.end(), more);
+  return steps;
+}
+
+void RunStep(KorSyncSession& session, const KorSyncStep& step, const KorSyncPushSource& pushes) {
+  switch (step.kind) {
+    case KorSyncStepKind::kPullAll:
+      session.Exchange("SDMessageGetAllRecordsFromDevice", step.reply);
+      return;
+    case KorSyncStepKind::kAckLoop:
+      // Each further batch sets the result; the first reply that is not one ends the loop.
+      while (session.Exchange("SDMessageAcknowledgeChangesFromDevice", step.reply) != 0) {
+      }
+      return;
+    case KorSyncStepKind::kChanges:
+      session.Exchange("SDMessageGetChangesFromDevice", step.reply);
+      return;
+    case KorSyncStepKind::kAck:
+      session.Exchange("SDMessageAcknowledgeChangesFromDevice", step.reply);
+      return;
+    case KorSyncStepKind::kPing:
+      session.SendOnly("DLMessagePing");
+      return;
+    case KorSyncStepKind::kPush: {
+      std::vector<std::string> elements;
+      if (pushes && pushes(step.reply.state, &elements)) session.ExchangeWith(kProcessChanges, elements, step.reply);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence, const std::string& computer_anchor,
+                        const KorSyncPushSource& pushes) {
+  session.Greeting(sequence.greeting);
+  session.Announce(computer_anchor, sequence.announce);
+  for (const KorSyncStep& step : sequence.middle) RunStep(session, step, pushes);
+  session.Exchange("SDMessageFinishSessionOnDevice", sequence.finish);
+}
+
+const KorSyncSequence kKorSyncContactsListAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAll(), AckLoop()},
+                                              KorReadOne()};
+const KorSyncSequence kKorSyncContactsWrite{
+    KorWaitFor(kDeviceReady), KorReadOne(),
+    {Changes(), Ack(KorWaitFor(kProcessChanges)), Ping(), Push(2), Push(3), Push(4), Push(5), Push(6), Push(7),
+     Push(8), Push(9)},
+    KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncContactsDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                             With(PrepareToPush(true), {Push(10)}), KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncContactsAddGroup{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                               With(PrepareToPush(true), {Push(10), Push(11)}), KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncContactsChangeGroup{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                                  With(PrepareToPush(false), {Push(11)}), KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncCalendarsReadAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAll(), AckLoop()},
+                                               KorReadOne()};
+const KorSyncSequence kKorSyncCalendarsWrite{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                             With(PrepareToPush(false), {Push(2), Push(3), Push(4), Push(5)}),
+                                             KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncCalendarsDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                              With(PrepareToPush(false), {Push(6)}), KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncBookmarksReadAll{KorWaitFor(kDeviceReady), KorReadOne(),
+                                               {PullAll(), Ack(KorReadOne())}, KorReadOne()};
+const KorSyncSequence kKorSyncBookmarksWrite{KorWaitFor(kDeviceReady), KorReadOne(),
+                                             With(PrepareToPush(false), {Push(2)}), KorWaitFor(kFinished)};
+const KorSyncSequence kKorSyncBookmarksDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
+                                              With(PrepareToPush(false), {Push(3)}), KorWaitFor(kFinished)};
+// The note service answers every exchange with exactly one reply.
+const KorSyncSequence kKorSyncNotesReadAll{KorReadOne(), KorReadOne(), {PullAll(), Ack(KorReadOne())}, KorReadOne()};
+const KorSyncSequence kKorSyncNotesWrite{KorReadOne(), KorReadOne(),
+                                         {Changes(KorReadOne()), Ack(KorReadOne()), Ping(), Push(1)}, KorReadOne()};

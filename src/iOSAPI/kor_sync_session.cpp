@@ -1,0 +1,67 @@
+#include "iOSAPI/kor_sync_session.h"
+
+#include "iOSAPI/kor_plist_xml.h"
+#include "platform/kst_log.h"
+
+KorSyncSession::KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler)
+    : link_(std::move(io), KorPlistDoctype::kApple), data_class_(data_class), handler_(handler) {}
+
+void KorSyncSession::Greeting(const KorSyncPolicy& reply) {
+  link_.RawRead();
+  SendAndHandle({KorPlistString("DLMessageVersionExchange"), KorPlistString("DLVersionsOk"), KorPlistInteger(100)},
+                reply);
+}
+
+int32_t KorSyncSession::Announce(const std::string& computer_anchor, const KorSyncPolicy& reply) {
+  return SendAndHandle({KorPlistString("SDMessageSyncDataClassWithDevice"), KorPlistString(data_class_.name),
+                        KorPlistString(data_class_.anchor_key), KorPlistString(computer_anchor),
+                        KorPlistInteger(data_class_.version), KorPlistString(kKorDLEmptyParameter)},
+                       reply);
+}
+
+int32_t KorSyncSession::Exchange(const char* message, const KorSyncPolicy& reply) {
+  return ExchangeWith(message, {}, reply);
+}
+
+int32_t KorSyncSession::ExchangeWith(const char* message, const std::vector<std::string>& elements,
+                                     const KorSyncPolicy& reply) {
+  std::vector<std::string> all{KorPlistString(message), KorPlistString(data_class_.name)};
+  all.insert(all.end(), elements.begin(), elements.end());
+  return SendAndHandle(all, reply);
+}
+
+void KorSyncSession::SendOnly(const char* message) {
+  link_.Send({KorPlistString(message), KorPlistString(data_class_.name)});
+}
+
+int32_t KorSyncSession::SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply) {
+  switch (reply.kind) {
+    case KorSyncReply::kWaitFor:
+      link_.SendAndWaitFor(elements, reply.name);
+      return 0;
+    case KorSyncReply::kReadOne:
+      link_.SendAndReadOne(elements);
+      return 0;
+    case KorSyncReply::kModule:
+      link_.Send(elements);
+      return RunModuleHandler(reply.state);
+  }
+  return 0;
+}
+
+int32_t KorSyncSession::RunModuleHandler(int state) {
+  int32_t result = 0;
+  if (handler_ == nullptr) {
+    KLOG(ERROR) << "sync exchange in module state " << state << " without a module handler";
+    return result;
+  }
+  for (;;) {
+    KorValue reply;
+    if (link_.Receive(&reply) != KorDLReceive::kMessage) return result;
+    // A reply that is not an array is ignored: the exchange ends without collecting anything.
+    if (!reply.IsArray()) return result;
+    bool again = false;
+    handler_->OnReply(state, reply, &again, &result);
+    if (!again) return result;
+  }
+}

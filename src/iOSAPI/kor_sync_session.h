@@ -1,0 +1,63 @@
+// One synchronisation session on a `com.apple.mobilesync` connection: the host messages of a
+// data class and the three ways a reply is handled (wait for a name, read one, or hand every
+// reply to the module's state-driven handler).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "iOSAPI/kor_device_link.h"
+#include "iOSAPI/kor_sync_data_class.h"
+
+// The module's reply handler. `state` is set by the sequence before each exchange; the handler
+// sees only replies whose root is an array. Setting *again reads one more reply; *result is kept
+// across the replies of one exchange and becomes its result.
+class KorSyncReplyHandler {
+ public:
+  virtual ~KorSyncReplyHandler() = default;
+  virtual void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) = 0;
+};
+
+enum class KorSyncReply {
+  kWaitFor,  // read until a reply holds `name`
+  kReadOne,  // read exactly one reply and ignore it
+  kModule,   // the module handler in `state`
+};
+
+struct KorSyncPolicy {
+  KorSyncReply kind = KorSyncReply::kReadOne;
+  const char* name = "";
+  int state = 0;
+};
+
+constexpr KorSyncPolicy KorWaitFor(const char* name) { return {KorSyncReply::kWaitFor, name, 0}; }
+constexpr KorSyncPolicy KorReadOne() { return {KorSyncReply::kReadOne, "", 0}; }
+constexpr KorSyncPolicy KorModuleState(int state) { return {KorSyncReply::kModule, "", state}; }
+
+class KorSyncSession {
+ public:
+  // `handler` may be null when no exchange of the session uses the module policy.
+  KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler);
+
+  const KorSyncDataClass& DataClass() const { return data_class_; }
+
+  // Discards the device's version message unparsed, then answers it and handles the reply.
+  void Greeting(const KorSyncPolicy& reply);
+  // Announces the data class with a fresh computer anchor and no device anchor.
+  int32_t Announce(const std::string& computer_anchor, const KorSyncPolicy& reply);
+  // Sends "<name>, <data class>" and handles the replies.
+  int32_t Exchange(const char* message, const KorSyncPolicy& reply);
+  // Sends "<name>, <data class>, <elements…>" (elements already XML) and handles the replies.
+  int32_t ExchangeWith(const char* message, const std::vector<std::string>& elements, const KorSyncPolicy& reply);
+  // Sends "<name>, <data class>" and reads nothing.
+  void SendOnly(const char* message);
+
+ private:
+  int32_t SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply);
+  int32_t RunModuleHandler(int state);
+
+  KorDeviceLink link_;
+  KorSyncDataClass data_class_;
+  KorSyncReplyHandler* handler_;
+};

@@ -1,0 +1,179 @@
+// The synchronisation session against a scripted device: the greeting's wait, the batches of a
+// listing and their acknowledgements, the length bounds, and a connection that dies mid-way.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+#include "framework_environment.h"
+#include "iOSAPI/kor_plist_xml.h"
+#include "iOSAPI/kor_sync_records.h"
+#include "iOSAPI/kor_sync_sequence.h"
+#include "scripted_device.h"
+
+namespace {
+
+constexpr const char* kAnchor = "2027-01-01 09:03:04 +0100";
+
+std::string Contact(const std::string& name) { return KorPlistDict({{"first name", KorPlistString(name)}}); }
+
+// One ProcessChanges batch with records named id<first> … id<first+count-1>.
+std::vector<std::string> Batch(int first, int count, bool more, const char* name = "SDMessageProcessChanges") {
+  std::vector<std::pair<std::string, std::string>> records;
+  for (int i = first; i < first + count; ++i) records.push_back({"id" + std::to_string(i), Contact("N" + std::to_string(i))});
+  return {KorPlistString(name), KorPlistString("com.apple.Contacts"), KorPlistDict(records), KorPlistBool(more),
+          KorPlistDict({{"SyncDeviceLinkEntityNamesKey", KorPlistArray({KorPlistString("com.apple.contacts.Contact")})},
+                        {"SyncDeviceLinkAllRecordsOfPulledEntityTypeSentKey", KorPlistBool(!more)}})};
+}
+
+// Plays the device through the greeting and the announcement; returns the announcement.
+KorValue PlayGreeting(ScriptedDevice& device, bool unrelated_first) {
+  device.Send({KorPlistString("DLMessageVersionExchange"), KorPlistInteger(300), KorPlistInteger(100)});
+  KorValue version = device.Read();
+  EXPECT_EQ(KorDLMessageName(version), "DLMessageVersionExchange");
+  if (unrelated_first) device.Send({KorPlistString("DLMessagePing"), KorPlistString("Preparing to get changes")});
+  device.Send({KorPlistString("DLMessageDeviceReady")});
+  KorValue announce = device.Read();
+  device.Send({KorPlistString("SDMessageSyncDataClassWithComputer"), KorPlistString("com.apple.Contacts")});
+  return announce;
+}
+
+// Plays a listing in `batches` batches of `per_batch` records; returns the acknowledgements seen.
+int PlayListing(ScriptedDevice& device, int batches, int per_batch, const char* batch_name) {
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageGetAllRecordsFromDevice");
+  int acks = 0;
+  for (int b = 0; b < batches; ++b) {
+    device.Send(Batch(b * per_batch, per_batch, b + 1 < batches, batch_name));
+    KorValue next = device.Read();
+    if (KorDLMessageName(next) != "SDMessageAcknowledgeChangesFromDevice") return acks;
+    ++acks;
+  }
+  device.Send({KorPlistString("SDMessageDeviceReadyToReceiveChanges"), KorPlistString("com.apple.Contacts")});
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageFinishSessionOnDevice");
+  device.Send({KorPlistString("SDMessageDeviceFinishedSession"), KorPlistString("com.apple.Contacts")});
+  return acks;
+}
+
+struct ListingRun {
+  KorSyncBatchCollector collector;
+  std::thread host;
+  void Start(ScriptedDevice& device) {
+    host = std::thread([this, io = device.HostIo(3)] {
+      KorSyncSession session(io, kKorSyncContacts, &collector);
+      KorRunSyncSequence(session, kKorSyncContactsListAll, kAnchor, nullptr);
+    });
+  }
+};
+
+TEST(SyncSessionTest, AnnouncementCarriesClassAnchorVersionAndNoDeviceAnchor) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  ListingRun run;
+  run.Start(device);
+  KorValue announce = PlayGreeting(device, false);
+  ASSERT_TRUE(announce.IsArray());
+  const auto& items = announce.AsArray();
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[0].AsString(), "SDMessageSyncDataClassWithDevice");
+  EXPECT_EQ(items[1].AsString(), "com.apple.Contacts");
+  EXPECT_EQ(items[2].AsString(), "Contacts-Device-Anchor");
+  EXPECT_EQ(items[3].AsString(), kAnchor);
+  EXPECT_EQ(items[4].AsInteger(), 106);
+  EXPECT_EQ(items[5].AsString(), "___EmptyParameterString___");
+  PlayListing(device, 1, 1, "SDMessageProcessChanges");
+  run.host.join();
+}
+
+TEST(SyncSessionTest, ListingBatchesGetOneAcknowledgementEachAndKeepArrivalOrder) {
+  REQUIRE_FRAMEWORK();
+  for (int batches : {1, 3}) {
+    SCOPED_TRACE(batches);
+    ScriptedDevice device;
+    ListingRun run;
+    run.Start(device);
+    // An unrelated message before DeviceReady is read past; names match ignoring case.
+    PlayGreeting(device, true);
+    EXPECT_EQ(PlayListing(device, batches, 2, "sdmessageprocesschanges"), batches);
+    run.host.join();
+    const auto& records = run.collector.Records();
+    ASSERT_EQ(records.size(), static_cast<size_t>(2 * batches));
+    for (int i = 0; i < 2 * batches; ++i) {
+      EXPECT_EQ(records[i].id, "id" + std::to_string(i));
+      EXPECT_EQ(records[i].fields.AsDictionary()->Get("first name").AsString(), "N" + std::to_string(i));
+    }
+  }
+}
+
+class CountingHandler : public KorSyncReplyHandler {
+ public:
+  void OnReply(int, const KorValue&, bool*, int32_t* result) override {
+    ++calls;
+    *result = 7;
+  }
+  int calls = 0;
+};
+
+TEST(SyncSessionTest, LengthOutsideBoundsEndsTheExchangeWithoutReadingABody) {
+  REQUIRE_FRAMEWORK();
+  for (uint32_t length : {0u, 0xA00001u}) {
+    SCOPED_TRACE(length);
+    std::string input = BigEndian(length) + "body";
+    CountingHandler handler;
+    KorSyncSession session(MemoryIo(&input), kKorSyncContacts, &handler);
+    EXPECT_EQ(session.Exchange("SDMessageGetAllRecordsFromDevice", KorModuleState(0)), 0);
+    EXPECT_EQ(handler.calls, 0);
+    EXPECT_EQ(input, "body");
+  }
+}
+
+TEST(SyncSessionTest, RepliesThatAreNotArraysAreIgnored) {
+  REQUIRE_FRAMEWORK();
+  const std::string dict = KorPlistDocument("<dict/>", KorPlistDoctype::kApple);
+  std::string input = BigEndian(static_cast<uint32_t>(dict.size())) + dict + BigEndian(3) + "xyz";
+  CountingHandler handler;
+  KorSyncSession session(MemoryIo(&input), kKorSyncContacts, &handler);
+  EXPECT_EQ(session.Exchange("SDMessageGetAllRecordsFromDevice", KorModuleState(0)), 0);
+  EXPECT_EQ(session.Exchange("SDMessageGetAllRecordsFromDevice", KorModuleState(0)), 0);
+  EXPECT_EQ(handler.calls, 0);
+}
+
+TEST(SyncSessionTest, DeadConnectionRunsEverySequenceThrough) {
+  REQUIRE_FRAMEWORK();
+  for (const KorSyncSequence* sequence : {&kKorSyncContactsListAll, &kKorSyncContactsWrite, &kKorSyncContactsAddGroup,
+                                          &kKorSyncCalendarsWrite, &kKorSyncNotesWrite, &kKorSyncBookmarksDelete}) {
+    ScriptedDevice device;
+    KorSyncBatchCollector collector;
+    int pushes = 0;
+    std::thread host([&, io = device.HostIo()] {
+      KorSyncSession session(io, kKorSyncContacts, &collector);
+      KorRunSyncSequence(session, *sequence, kAnchor, [&pushes](int, std::vector<std::string>* elements) {
+        ++pushes;
+        elements->push_back(KorPlistDict({{"h1", Contact("X")}}));
+        return true;
+      });
+    });
+    device.Send({KorPlistString("DLMessageVersionExchange"), KorPlistInteger(300), KorPlistInteger(100)});
+    device.Read();
+    device.Hangup();
+    host.join();
+    EXPECT_TRUE(collector.Records().empty());
+    // The write sequences still reach their pushes after the connection died.
+    EXPECT_EQ(pushes > 0, sequence != &kKorSyncContactsListAll);
+  }
+}
+
+TEST(SyncRecordsTest, RemapTakesStringEntriesOfEveryDict) {
+  KorValue::Array items{KorValue::String("x")};
+  auto first = CIOSDictionary::Create();
+  first->Set("h1", KorValue::String("d1"));
+  first->Set("skip", KorValue::Int32(3));
+  auto second = CIOSDictionary::Create();
+  second->Set("h2", KorValue::String("d2"));
+  items.push_back(KorValue::MakeDictionary(first));
+  items.push_back(KorValue::MakeDictionary(second));
+  std::map<std::string, std::string> remap;
+  KorSyncCollectRemap(KorValue::MakeArray(items), &remap);
+  EXPECT_EQ(remap, (std::map<std::string, std::string>{{"h1", "d1"}, {"h2", "d2"}}));
+}
+
+}  // namespace
