@@ -19,7 +19,8 @@ void HardenConnection(sqlite3* connection) {
 
 int KorOpenDatabase(const std::string& path, KorSqliteDatabase* database, KorDbOpenMode mode) {
   *database = KorSqliteDatabase();
-  int flags = mode == KorDbOpenMode::kReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+  // A connection serves one task thread at a time, so SQLite's own per-call locking is not needed.
+  int flags = (mode == KorDbOpenMode::kReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   std::shared_ptr<sqlite3> connection(raw, [](sqlite3* handle) { sqlite3_close_v2(handle); });

@@ -9,6 +9,7 @@
 //   if (int rc = KorPrepareStatement(db, "select ...", &rows)) return rc;  // 20, logged "OPEN STMT: "
 //   while (rows.Step()) { rows.Int64(0); rows.Text(1); rows.Blob(2); }
 //   rows.Reset(); rows.BindInt64(1, id);   // re-run a parameterised statement
+// A connection belongs to one thread at a time (opened without SQLite's per-call locking).
 // Connection and statement are shared owners: the last copy to go closes or finalises, so every
 // early return releases both. Databases come from devices and backups and are treated as hostile:
 // connections are opened in SQLite's defensive mode with untrusted schemas.
