@@ -66,8 +66,11 @@ class EraseModuleTest : public ModuleTest {
   std::vector<frontend::Message> Fill(const std::string& parameters) {
     return Run(1701, DeviceJson(), Compressed(parameters));
   }
+  // Erase content naming a folder that looks like a backup (its restore then fails on the device).
   std::vector<frontend::Message> EraseContent() {
-    return Run(1700, DeviceJson(), Compressed(R"({"path":"/nowhere","sourceDeviceId":"X","password":""})"));
+    std::string folder = vd.folder() + "/looks-like-a-backup";
+    EXPECT_TRUE(kst::CreateDirectories(folder) && kst::WriteWholeFile(folder + "/Manifest.plist", "<plist/>"));
+    return Run(1700, DeviceJson(), Compressed(R"({"path":")" + folder + R"(","sourceDeviceId":"X","password":""})"));
   }
   bool FillFolderExists() const { return kst::PathExists(DeviceFile("/iostemp")); }
 };
@@ -193,12 +196,16 @@ TEST_F(EraseModuleTest, EraseContentWithoutUserApplicationsEndsTheFolderStageAtH
   EXPECT_EQ(progress.back().value, 100);
 }
 
-TEST_F(EraseModuleTest, EraseContentWithoutRestoreParametersErasesNothing) {
+TEST_F(EraseModuleTest, EraseContentThatCouldNotRestoreErasesNothing) {
   StartWith("demo");
   auto messages = Run(1700, DeviceJson(), Compressed(R"({"path":"/somewhere"})"));
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages.back().code, 21);
   EXPECT_EQ(ErrorText(messages.back()), "ParameterError");
+  auto no_backup = Run(1700, DeviceJson(), Compressed(R"({"path":"/nowhere","sourceDeviceId":"X","password":""})"));
+  ASSERT_EQ(no_backup.size(), 1u);
+  EXPECT_EQ(no_backup.back().code, 47);
+  EXPECT_EQ(ErrorText(no_backup.back()), "BackupManifestPlistError");
   EXPECT_FALSE(std::filesystem::is_empty(DeviceFile("/DCIM")));
 }
 

@@ -1,5 +1,6 @@
 #include "utility/module/erase/kor_module_erase.h"
 
+#include "platform/kst_fs.h"
 #include "platform/kst_log.h"
 #include "platform/qr_task.h"
 #include "platform/vel_json_util.h"
@@ -18,8 +19,8 @@ std::string ErrorInfo(const std::string& message) {
   return VelJsonUtil::ToString(info);
 }
 
-// The restore's parameters are checked before anything is erased, so that a command that could
-// never restore does not leave an emptied device behind.
+// The restore's parameters and the backup's manifest are checked before anything is erased, so
+// that a command that could never restore does not leave an emptied device behind.
 bool HasRestoreParameters(const rapidjson::Value& parameters) {
   std::string text;
   return VelJsonUtil::GetString(parameters, "path", &text) && VelJsonUtil::GetString(parameters, "sourceDeviceId", &text) &&
@@ -71,6 +72,12 @@ KorEraseTask KorModuleErase::TaskOf(kst::IPCPacket* packet, const std::string& u
 KorEraseResult KorModuleErase::EraseContent(kst::IPCPacket* packet, const rapidjson::Value& parameters,
                                             const std::shared_ptr<KorDevice>& device) {
   if (!HasRestoreParameters(parameters)) return {kKorBadJson, "ParameterError"};
+  std::string folder;
+  VelJsonUtil::GetString(parameters, "path", &folder);
+  if (!kst::PathExists(folder + "/Manifest.plist")) {
+    KLOG(WARNING) << "erase content: no backup to restore at " << folder << "; nothing erased";
+    return {kKorBackupManifestUnreadable, "BackupManifestPlistError"};
+  }
   int rc = 0;
   auto afc = KorDeviceHandles::Get().GetService(device->Device(), &rc, kKorAfcService, nullptr, true);
   if (!afc) return {kKorEraseNoAfc, "open afc error"};
