@@ -51,8 +51,9 @@ bool ReadIpaPackage(const std::string& path, IpaPackage* package, std::string* e
   for (int status = unzGoToFirstFile(archive.get()); status == UNZ_OK && entries < kMaxEntries;
        status = unzGoToNextFile(archive.get()), ++entries) {
     unz_file_info64 info;
-    char name[1024];
-    if (unzGetCurrentFileInfo64(archive.get(), &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
+    // minizip leaves a name that fills the buffer unterminated; the last byte stays 0.
+    char name[1024] = {};
+    if (unzGetCurrentFileInfo64(archive.get(), &info, name, sizeof(name) - 1, nullptr, 0, nullptr, 0) != UNZ_OK) {
       *error = "unreadable entry";
       return false;
     }

@@ -27,8 +27,11 @@ bool LocateMetadataEntry(unzFile archive) {
   if (unzLocateFile(archive, kMetadataEntry, 1) == UNZ_OK) return true;
   const std::string suffix = std::string("/") + kMetadataEntry;
   for (int status = unzGoToFirstFile(archive); status == UNZ_OK; status = unzGoToNextFile(archive)) {
-    char name[1024];
-    if (unzGetCurrentFileInfo64(archive, nullptr, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+    // minizip leaves a name that fills the buffer unterminated; the last byte stays 0.
+    char name[1024] = {};
+    if (unzGetCurrentFileInfo64(archive, nullptr, name, sizeof(name) - 1, nullptr, 0, nullptr, 0) != UNZ_OK) {
+      return false;
+    }
     std::string entry(name);
     if (entry.size() > suffix.size() && entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) == 0) {
       return true;
