@@ -5,6 +5,7 @@ import sqlite3
 import struct
 import sys
 import tempfile
+import zlib
 
 
 def packet(task, command, payload):
@@ -80,6 +81,8 @@ def main(root):
           b"\x04\x0bstreamtyped\x81\xe8\x03\x84\x01@\x84\x84\x84\x12NSAttributedString\x00\x84\x84\x08NSObject"
           b"\x00\x85\x92\x84\x84\x84\x08NSString\x01\x94\x84\x01+\x05Hello\x86\x84\x02iI\x01\x05\x92\x86")
     write(root, "sms_database", "conversation_schema", messages_database())
+    write(root, "itunes_db", "plain", itunes_db(False))
+    write(root, "itunes_db", "compressed", itunes_db(True))
     write(root, "photo_database", "core_data", photo_database(
         """create table ZASSET (Z_PK integer primary key, ZSAVEDASSETTYPE integer, ZDIRECTORY varchar,
              ZFILENAME varchar, ZORIENTATION integer, ZADDITIONALATTRIBUTES integer, ZDATECREATED timestamp,
@@ -100,6 +103,33 @@ def main(root):
            insert into Photo values (1, 0, 'DCIM/100APPLE', 'IMG_0001.JPG', 1, 3.5e8, 3.5e8);
            insert into PhotoAlbum values (1, 1000, 'Saved Photos');
            insert into PhotoAlbumToPhotoJoin values (1, 1);"""))
+
+
+def chunk(tag, header_length, third, header_fields, children=b"", sized=True):
+    """One music-database chunk: tag, header length, total length (or count), fields, children."""
+    header = bytearray(header_length)
+    header[0:4] = tag
+    for offset, packed in header_fields:
+        header[offset:offset + len(packed)] = packed
+    total = header_length + len(children)
+    header[4:12] = struct.pack("<II", header_length, total if sized else third)
+    return bytes(header) + children
+
+
+def itunes_db(compress):
+    def text(kind, value):
+        body = value.encode("utf-16-le")
+        return chunk(b"mhod", 0x18, 0, [(12, struct.pack("<I", kind))], struct.pack("<IIII", 1, len(body), 1, 0) + body)
+    track = chunk(b"mhit", 0x270, 0, [(12, struct.pack("<II", 2, 7)), (24, b" 3PM")],
+                  text(1, "Song") + text(2, ":iTunes_Control:Music:F00:A.mp3"))
+    item = chunk(b"mhip", 0x4c, 0, [(12, struct.pack("<I", 0)), (24, struct.pack("<I", 7))])
+    playlist = chunk(b"mhyp", 0x6c, 0, [(12, struct.pack("<II", 1, 1)), (20, b"\x01")], text(1, "iPhone") + item)
+    tracks = chunk(b"mhsd", 0x60, 0, [(12, struct.pack("<I", 1))], chunk(b"mhlt", 0x5c, 1, [], track, False))
+    playlists = chunk(b"mhsd", 0x60, 0, [(12, struct.pack("<I", 2))], chunk(b"mhlp", 0x5c, 1, [], playlist, False))
+    body = tracks + playlists
+    if compress:
+        body = zlib.compress(body)
+    return chunk(b"mhbd", 0xf4, 0, [(16, struct.pack("<II", 0x75, 2))], body)
 
 
 def photo_database(script):

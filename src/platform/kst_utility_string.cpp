@@ -138,6 +138,23 @@ std::string KSTUtilityString::WideToUtf8(std::wstring_view text) {
   return result;
 }
 
+std::string KSTUtilityString::Utf16LeToUtf8(const uint8_t* data, size_t byte_length) {
+  std::string result;
+  result.reserve(byte_length / 2);
+  size_t units = byte_length / 2;
+  auto unit_at = [data](size_t i) { return static_cast<char32_t>(data[2 * i] | (data[2 * i + 1] << 8)); };
+  for (size_t i = 0; i < units; ++i) {
+    char32_t unit = unit_at(i);
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units && unit_at(i + 1) >= 0xDC00 && unit_at(i + 1) < 0xE000) {
+      EncodeUtf8(0x10000 + ((unit - 0xD800) << 10) + (unit_at(i + 1) - 0xDC00), &result);
+      ++i;
+      continue;
+    }
+    EncodeUtf8(unit, &result);  // a lone surrogate becomes U+FFFD there
+  }
+  return result;
+}
+
 bool KSTUtilityString::IsValidUtf8(std::string_view text) {
   size_t pos = 0;
   while (pos < text.size()) {

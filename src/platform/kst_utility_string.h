@@ -2,6 +2,8 @@
 // that the caller frees with Free; the std::string forms are for C++ callers.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,5 +23,7 @@ class KSTUtilityString {
   static std::wstring Utf8ToWide(std::string_view text);
   // Code points that cannot be encoded become U+FFFD.
   static std::string WideToUtf8(std::wstring_view text);
+  // UTF-16LE bytes (an odd last byte is dropped); unpaired surrogates become U+FFFD.
+  static std::string Utf16LeToUtf8(const uint8_t* data, size_t byte_length);
   static bool IsValidUtf8(std::string_view text);
 };
