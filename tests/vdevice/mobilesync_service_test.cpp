@@ -1,0 +1,88 @@
+// The synchronisation service of the simulated iPhone read and changed through libimobiledevice's
+// mobilesync API: batches of the profile's size, the store as written, per-class refusal, and a
+// pushed record remapped to the device's identifier, then deleted.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+
+#include "mobilesync_reader.h"
+#include "vdevice_fixture.h"
+
+namespace vdevice_test {
+namespace {
+
+constexpr const char* kContacts = "com.apple.Contacts";
+
+class MobileSyncServiceTest : public ::testing::Test {
+ protected:
+  // A demo phone whose settings.json is edited first.
+  void Serve(const std::function<void(rapidjson::Document&)>& settings) {
+    profile_ = vd_.MakeProfile("demo");
+    ASSERT_TRUE(VdeviceFixture::EditJson(profile_ + "/mobilesync/settings.json", settings));
+    ASSERT_TRUE(vd_.Start({profile_})) << vd_.ServerLog();
+    vd_.ExportSocketAddress();
+    ASSERT_EQ(session_.Open(VdeviceFixture::ProfileUdid(profile_)), LOCKDOWN_E_SUCCESS);
+  }
+
+  size_t StoredRecords() {
+    size_t count = 0;
+    VdeviceFixture::EditJson(profile_ + "/mobilesync/com.apple.Contacts.json",
+                             [&count](rapidjson::Document& store) { count = store["records"].MemberCount(); });
+    return count;
+  }
+
+  VdeviceFixture vd_;
+  std::string profile_;
+  DeviceSession session_;
+};
+
+TEST_F(MobileSyncServiceTest, AllRecordsArriveInBatchesOfTheProfileSize) {
+  Serve([](rapidjson::Document& settings) { settings["batch_size"] = 5; });
+  MobileSyncReading reading = ReadAllRecords(session_, kContacts, 106);
+  ASSERT_EQ(reading.error, 0) << vd_.ServerLog();
+  // 12 contacts, each with a phone number and an e-mail address: 36 records, 8 batches.
+  EXPECT_EQ(reading.records.size(), 36u);
+  EXPECT_EQ(reading.records.size(), StoredRecords());
+  EXPECT_EQ(reading.batches, 8);
+  EXPECT_NE(reading.records["1"].find("com.apple.contacts.Contact"), std::string::npos);
+  EXPECT_NE(reading.records["phone/1"].find("<string>1</string>"), std::string::npos);
+}
+
+TEST_F(MobileSyncServiceTest, RefusedAndMissingClassesAreRefusedWithAReason) {
+  Serve([](rapidjson::Document& settings) {
+    settings["refused"].PushBack(rapidjson::StringRef(kContacts), settings.GetAllocator());
+  });
+  for (const char* data_class : {kContacts, "com.apple.Notes"}) {
+    MobileSyncReading reading = ReadAllRecords(session_, data_class, 106);
+    EXPECT_NE(reading.error, 0) << data_class;
+    EXPECT_EQ(reading.refusal, "No Data Store available") << data_class;
+    EXPECT_TRUE(reading.records.empty());
+  }
+}
+
+TEST_F(MobileSyncServiceTest, PushedRecordIsRemappedStoredAndDeleted) {
+  Serve([](rapidjson::Document&) {});
+  plist_t contact = plist_new_dict();
+  plist_dict_set_item(contact, "com.apple.syncservices.RecordEntityName", plist_new_string("com.apple.contacts.Contact"));
+  plist_dict_set_item(contact, "first name", plist_new_string("Zoë <&>"));
+  plist_t entities = plist_new_dict();
+  plist_dict_set_item(entities, "host-1", contact);
+  int error = -1;
+  auto remap = PushRecords(session_, kContacts, 106, entities, &error);
+  ASSERT_EQ(error, 0) << vd_.ServerLog();
+  ASSERT_EQ(remap.count("host-1"), 1u);
+  const std::string device_id = remap["host-1"];
+  MobileSyncReading after = ReadAllRecords(session_, kContacts, 106);
+  ASSERT_EQ(after.records.count(device_id), 1u);
+  EXPECT_NE(after.records[device_id].find("Zoë &lt;&amp;&gt;"), std::string::npos);
+  EXPECT_EQ(StoredRecords(), 37u);
+
+  plist_t deletion = plist_new_dict();
+  plist_dict_set_item(deletion, device_id.c_str(), plist_new_string("___EmptyParameterString___"));
+  PushRecords(session_, kContacts, 106, deletion, &error);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(ReadAllRecords(session_, kContacts, 106).records.count(device_id), 0u);
+  EXPECT_EQ(StoredRecords(), 36u);
+}
+
+}  // namespace
+}  // namespace vdevice_test
