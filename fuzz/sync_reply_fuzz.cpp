@@ -1,5 +1,5 @@
 // The synchronisation session with the fuzzer as the device: every reply of a listing and of a
-// write goes through the batch collector and the remap collection.
+// write goes through the batch collector, the contact collection and the remap collection.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include "iOSAPI/kor_sync_records.h"
 #include "iOSAPI/kor_sync_sequence.h"
 #include "iOSAPI/mobile_export_fun.h"
+#include "utility/module/contact/kor_contact_collection.h"
 
 namespace {
 
@@ -19,9 +20,11 @@ class FuzzHandler : public KorSyncReplyHandler {
  public:
   void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override {
     batches.OnReply(state, reply, again, result);
+    contacts.OnReply(state, reply, again, result);
     KorSyncCollectRemap(reply, &remap);
   }
   KorSyncBatchCollector batches;
+  KorContactCollection contacts;
   std::map<std::string, std::string> remap;
 };
 

@@ -1,36 +1,13 @@
 // The computer anchor east and west of UTC, from the zone the process runs in.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
-
 #include "iOSAPI/kor_sync_anchor.h"
+#include "zone_guard.h"
 
 namespace {
 
 // 2027-01-01 08:03:04 UTC.
 constexpr int64_t kNewYear2027 = 1798790584;
-
-class ZoneGuard {
- public:
-  explicit ZoneGuard(const char* zone) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", zone, 1);
-  }
-  ~ZoneGuard() {
-    if (had_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
 
 TEST(SyncAnchorTest, ZonesEastAndWestOfUtc) {
   {

@@ -1,0 +1,36 @@
+// The contact module's reading of device record batches: contacts keyed by record identifier
+// with their string fields (UTC times shown in local time), dependent records (phone numbers,
+// addresses, …) attached to every contact they name, and groups with their member lists.
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <string>
+
+#include "iOSAPI/kor_sync_session.h"
+
+// A device time text "YYYY-MM-DDThh:mm:ssZ" as local "YYYY-MM-DD hh:mm:ss"; empty when it has
+// that form but is no valid time. Other texts come back unchanged.
+std::string KorLocalTimeText(const std::string& text);
+
+class KorContactCollection : public KorSyncReplyHandler {
+ public:
+  KorContactCollection();
+
+  // States 0 and 1 take the records of a batch; in state 1 a batch also sets the result so that
+  // the acknowledgement loop goes on. Other states leave the collection alone.
+  void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override;
+  // Adds one device record by its record kind.
+  void AddRecord(const std::string& id, const KorValue& record);
+
+  const rapidjson::Document& Contacts() const { return contacts_; }
+  const rapidjson::Document& Groups() const { return groups_; }
+
+ private:
+  void AddContact(const std::string& id, const CIOSDictionary& record);
+  void AddGroup(const std::string& id, const CIOSDictionary& record);
+  void AddDependent(const std::string& kind, const std::string& id, const CIOSDictionary& record);
+
+  rapidjson::Document contacts_;
+  rapidjson::Document groups_;
+};
