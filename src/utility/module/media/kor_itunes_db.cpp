@@ -112,11 +112,12 @@ void ReadDataSetChild(const KorItunesChunk& data_set, KorItunesDataSet* set) {
   }
 }
 
-void ReadDataSets(const KorItunesChunk& database_chunk, uint32_t set_count, KorItunesDatabase* database) {
-  size_t offset = database_chunk.header_length;
-  for (uint32_t i = 0; i < set_count && offset < database_chunk.size; ++i) {
+// The data sets follow the database header back to back; `sets` starts at the first of them.
+void ReadDataSets(const uint8_t* sets, size_t size, uint32_t set_count, KorItunesDatabase* database) {
+  size_t offset = 0;
+  for (uint32_t i = 0; i < set_count && offset < size; ++i) {
     KorItunesChunk data_set;
-    if (!KorOpenSizedChunk(database_chunk.data + offset, database_chunk.size - offset, "mhsd", &data_set)) return;
+    if (!KorOpenSizedChunk(sets + offset, size - offset, "mhsd", &data_set)) return;
     KorItunesDataSet set;
     set.set_type = data_set.U32(12);
     ReadDataSetChild(data_set, &set);
@@ -153,17 +154,12 @@ bool HasCompressedBody(const KorItunesChunk& chunk) {
   return zlib_header % 31 == 0;
 }
 
-// Header followed by the inflated body; false when the body is corrupt or inflates past the cap.
-bool InflateBody(const KorItunesChunk& chunk, size_t max_inflated, std::string* expanded) {
+// The inflated body, which stands where the compressed bytes stood; false when the body is
+// corrupt or inflates past the cap.
+bool InflateBody(const KorItunesChunk& chunk, size_t max_inflated, std::string* body) {
   size_t end = chunk.U32(8);
   if (end > chunk.size || end <= chunk.header_length) end = chunk.size;
-  std::string body;
-  if (!kst::ZlibDecompress(chunk.data + chunk.header_length, end - chunk.header_length, max_inflated, &body)) {
-    return false;
-  }
-  expanded->assign(reinterpret_cast<const char*>(chunk.data), chunk.header_length);
-  expanded->append(body);
-  return true;
+  return kst::ZlibDecompress(chunk.data + chunk.header_length, end - chunk.header_length, max_inflated, body);
 }
 
 }  // namespace
@@ -180,14 +176,13 @@ bool KorParseItunesDb(const uint8_t* data, size_t size, KorItunesDatabase* datab
   ReadHeaderTrailer(header, database);
   uint32_t set_count = header.U32(20);
   if (!HasCompressedBody(chunk)) {
-    ReadDataSets(chunk, set_count, database);
+    ReadDataSets(data + chunk.header_length, size - chunk.header_length, set_count, database);
     return true;
   }
-  std::string expanded;
-  if (!InflateBody(chunk, max_inflated, &expanded)) return false;
+  std::string body;
+  if (!InflateBody(chunk, max_inflated, &body)) return false;
   database->was_compressed = true;
-  KorItunesChunk inflated{reinterpret_cast<const uint8_t*>(expanded.data()), expanded.size(), chunk.header_length};
-  ReadDataSets(inflated, set_count, database);
+  ReadDataSets(reinterpret_cast<const uint8_t*>(body.data()), body.size(), set_count, database);
   return true;
 }
 
