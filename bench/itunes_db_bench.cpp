@@ -53,9 +53,9 @@ double MegabytesPerSecond(size_t bytes, double seconds) { return bytes / 1e6 / s
 }  // namespace
 
 int main() {
-  fixture::ItunesCdbLibrary library = fixture::MakeItunesCdbLibrary(kTracks, kPlaylists);
-  std::vector<uint8_t> plain = fixture::WriteItunesCdb(library, false);
-  std::vector<uint8_t> compressed = fixture::WriteItunesCdb(library, true);
+  fixtures::ItunesCdbLibrary library = fixtures::MakeItunesCdbLibrary(kTracks, kPlaylists);
+  std::vector<uint8_t> plain = fixtures::WriteItunesCdb(library, false);
+  std::vector<uint8_t> compressed = fixtures::WriteItunesCdb(library, true);
   std::string path = "/tmp/itunes_db_bench_iTunesCDB";
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(plain.data()), plain.size());
   std::printf("iTunesCDB: %zu tracks, %zu playlists, %.1f MB plain, %.1f MB compressed\n", kTracks, kPlaylists,
@@ -90,7 +90,7 @@ int main() {
   std::printf("baseline word sum:  %8.0f MB/s; parse takes %.1fx the baseline's time\n",
               MegabytesPerSecond(plain.size(), plain_times[2]), plain_times[0] / plain_times[2]);
 
-  const size_t header = fixture::kItunesCdbHeaderLength;
+  const size_t header = fixtures::kItunesCdbHeaderLength;
   std::vector<double> compressed_times = BestOf({
       [&] {
         KorItunesDatabase database;

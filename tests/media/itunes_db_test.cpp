@@ -40,8 +40,8 @@ const KorItunesDataSet* SetOfType(const KorItunesDatabase& database, uint32_t ty
   return nullptr;
 }
 
-fixture::ItunesCdbLibrary SmallLibrary() {
-  fixture::ItunesCdbLibrary library = fixture::MakeItunesCdbLibrary(12, 3);
+fixtures::ItunesCdbLibrary SmallLibrary() {
+  fixtures::ItunesCdbLibrary library = fixtures::MakeItunesCdbLibrary(12, 3);
   library.tracks[5].title = "Caf\xC3\xA9 \xF0\x9F\x8E\xB5";  // accented letter and a surrogate pair
   library.tracks[5].subtitle = "Live";
   return library;
@@ -50,8 +50,8 @@ fixture::ItunesCdbLibrary SmallLibrary() {
 class ItunesDbRoundTrip : public testing::TestWithParam<bool> {};
 
 TEST_P(ItunesDbRoundTrip, ReadsEveryRecordTheGeneratorWrote) {
-  fixture::ItunesCdbLibrary library = SmallLibrary();
-  Bytes bytes = fixture::WriteItunesCdb(library, GetParam());
+  fixtures::ItunesCdbLibrary library = SmallLibrary();
+  Bytes bytes = fixtures::WriteItunesCdb(library, GetParam());
   ASSERT_FALSE(bytes.empty());
   KorItunesDatabase database;
   ASSERT_TRUE(Parse(bytes, &database));
@@ -65,7 +65,7 @@ TEST_P(ItunesDbRoundTrip, ReadsEveryRecordTheGeneratorWrote) {
   ASSERT_EQ(tracks->tracks.size(), library.tracks.size());
   for (size_t i = 0; i < library.tracks.size(); ++i) {
     const KorItunesTrack& read = tracks->tracks[i];
-    const fixture::ItunesCdbTrack& written = library.tracks[i];
+    const fixtures::ItunesCdbTrack& written = library.tracks[i];
     EXPECT_EQ(read.track_id, written.track_id);
     EXPECT_EQ(read.file_type, written.file_type);
     EXPECT_EQ(read.file_size, written.file_size);
@@ -95,13 +95,13 @@ TEST_P(ItunesDbRoundTrip, ReadsEveryRecordTheGeneratorWrote) {
 }
 
 TEST_P(ItunesDbRoundTrip, MusicTrackMapKeepsPlaylistMusicOnce) {
-  fixture::ItunesCdbLibrary library = SmallLibrary();
+  fixtures::ItunesCdbLibrary library = SmallLibrary();
   // Track 1004 is also an item of a second playlist; it must appear once.
   library.playlists[1].track_ids.push_back(1004);
   library.tracks[7].file_type = "epub";  // a book in any case is no music track
   library.tracks[7].location = ":iTunes_Control:Music:F07:B.epub";
   KorItunesDatabase database;
-  ASSERT_TRUE(Parse(fixture::WriteItunesCdb(library, GetParam()), &database));
+  ASSERT_TRUE(Parse(fixtures::WriteItunesCdb(library, GetParam()), &database));
   std::map<uint32_t, KorMusicTrack> music = KorBuildMusicTrackMap(database);
   EXPECT_EQ(music.size(), library.tracks.size() - 3);  // the book, the ringtone, the lower-case book
   EXPECT_EQ(music.count(1000), 0u);
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(Body, ItunesDbRoundTrip, testing::Values(false, true),
 
 TEST(ItunesDbFile, ReadsAFileAndRefusesAMissingOne) {
   std::string path = testing::TempDir() + "itunes_db_test_iTunesCDB";
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), true);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), true);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   KorItunesDatabase database;
   EXPECT_TRUE(KorReadItunesDb(path, &database));
@@ -132,14 +132,14 @@ TEST(ItunesDbFile, ReadsAFileAndRefusesAMissingOne) {
 }
 
 TEST(ItunesDbHostile, TruncatedFilesGiveFalseOrAPrefixOfTheTree) {
-  fixture::ItunesCdbLibrary library = SmallLibrary();
+  fixtures::ItunesCdbLibrary library = SmallLibrary();
   for (bool compress : {false, true}) {
-    Bytes whole = fixture::WriteItunesCdb(library, compress);
+    Bytes whole = fixtures::WriteItunesCdb(library, compress);
     for (size_t cut = 0; cut < whole.size(); cut += 7) {
       Bytes part(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
       KorItunesDatabase database;
       bool read = Parse(part, &database);
-      if (compress && cut > fixture::kItunesCdbHeaderLength + 1) {  // a whole zlib header, no whole stream
+      if (compress && cut > fixtures::kItunesCdbHeaderLength + 1) {  // a whole zlib header, no whole stream
         EXPECT_FALSE(read) << cut;
       }
       const KorItunesDataSet* tracks = SetOfType(database, 1);
@@ -151,21 +151,21 @@ TEST(ItunesDbHostile, TruncatedFilesGiveFalseOrAPrefixOfTheTree) {
 }
 
 TEST(ItunesDbHostile, ATrackLyingAboutItsSizeEndsOnlyTheTrackList) {
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), false);
   Put32(&bytes, FindTag(bytes, "mhit", 3) + 8, 0x7FFFFFF0);
   KorItunesDatabase database;
   ASSERT_TRUE(Parse(bytes, &database));
   EXPECT_EQ(SetOfType(database, 1)->tracks.size(), 3u);
   EXPECT_EQ(SetOfType(database, 2)->playlists.size(), 4u);
 
-  Bytes shrunk = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes shrunk = fixtures::WriteItunesCdb(SmallLibrary(), false);
   Put32(&shrunk, FindTag(shrunk, "mhit", 3) + 8, 4);  // shorter than its own header
   ASSERT_TRUE(Parse(shrunk, &database));
   EXPECT_EQ(SetOfType(database, 1)->tracks.size(), 3u);
 }
 
 TEST(ItunesDbHostile, LyingCountsAndStringLengthsStayInsideTheBuffer) {
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), false);
   Put32(&bytes, FindTag(bytes, "mhlt") + 8, 0x7FFFFFFF);   // far more tracks than there are
   Put32(&bytes, FindTag(bytes, "mhit") + 12, 0xFFFFFFFF);  // far more data objects
   size_t first_track_title = FindTag(bytes, "mhit") + 0x270;
@@ -183,7 +183,7 @@ TEST(ItunesDbHostile, LyingCountsAndStringLengthsStayInsideTheBuffer) {
 }
 
 TEST(ItunesDbHostile, ADataSetLyingAboutItsSizeEndsTheWalk) {
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), false);
   Put32(&bytes, FindTag(bytes, "mhsd", 1) + 8, static_cast<uint32_t>(bytes.size()));
   KorItunesDatabase database;
   ASSERT_TRUE(Parse(bytes, &database));
@@ -192,7 +192,7 @@ TEST(ItunesDbHostile, ADataSetLyingAboutItsSizeEndsTheWalk) {
 }
 
 TEST(ItunesDbHostile, WrongTagsEndTheirBranch) {
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), false);
   bytes[FindTag(bytes, "mhit", 2) + 3] = 'X';
   bytes[FindTag(bytes, "mhip", 1) + 3] = 'X';
   bytes[FindTag(bytes, "mhla") + 3] = 'X';
@@ -204,32 +204,32 @@ TEST(ItunesDbHostile, WrongTagsEndTheirBranch) {
   EXPECT_EQ(SetOfType(database, 3)->playlists[0].items.size(), 1u);  // the first playlist of set 3
   EXPECT_EQ(SetOfType(database, 2)->playlists[0].items.size(), 12u);
 
-  Bytes nested = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes nested = fixtures::WriteItunesCdb(SmallLibrary(), false);
   std::memcpy(nested.data() + FindTag(nested, "mhsd", 1), "mhbd", 4);  // a database inside itself
   ASSERT_TRUE(Parse(nested, &database));
   EXPECT_EQ(database.data_sets.size(), 1u);
 
-  Bytes not_a_database = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes not_a_database = fixtures::WriteItunesCdb(SmallLibrary(), false);
   not_a_database[0] = 'x';
   EXPECT_FALSE(Parse(not_a_database, &database));
 }
 
 TEST(ItunesDbHostile, ACompressedBodyIsInflatedOnlyUpToTheCap) {
-  Bytes bytes = fixture::WriteItunesCdb(fixture::MakeItunesCdbLibrary(200, 5), true);
-  Bytes plain = fixture::WriteItunesCdb(fixture::MakeItunesCdbLibrary(200, 5), false);
-  size_t body = plain.size() - fixture::kItunesCdbHeaderLength;
+  Bytes bytes = fixtures::WriteItunesCdb(fixtures::MakeItunesCdbLibrary(200, 5), true);
+  Bytes plain = fixtures::WriteItunesCdb(fixtures::MakeItunesCdbLibrary(200, 5), false);
+  size_t body = plain.size() - fixtures::kItunesCdbHeaderLength;
   KorItunesDatabase database;
   EXPECT_FALSE(Parse(bytes, &database, body - 1));
   EXPECT_TRUE(database.data_sets.empty());
   EXPECT_TRUE(Parse(bytes, &database, body));
   EXPECT_EQ(SetOfType(database, 1)->tracks.size(), 200u);
 
-  bytes[fixture::kItunesCdbHeaderLength + 40] ^= 0xFF;  // a corrupt stream
+  bytes[fixtures::kItunesCdbHeaderLength + 40] ^= 0xFF;  // a corrupt stream
   EXPECT_FALSE(Parse(bytes, &database));
 }
 
 TEST(ItunesDbHeader, PicksTheTrailingLayoutFromItsMarkers) {
-  Bytes bytes = fixture::WriteItunesCdb(SmallLibrary(), false);
+  Bytes bytes = fixtures::WriteItunesCdb(SmallLibrary(), false);
   KorItunesDatabase database;
   ASSERT_TRUE(Parse(bytes, &database));
   EXPECT_EQ(database.header_layout, KorItunesHeaderLayout::kWordsAt114);  // version 0x75
