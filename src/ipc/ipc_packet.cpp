@@ -111,9 +111,8 @@ bool IPCPacketAssembler::SetExpectedFromFront() {
     Clear();
     return false;
   }
+  // The buffer grows only with the bytes that arrive: a header alone may claim any length.
   expected_ = header.length + kPacketHeaderSize;
-  // Grow once for the whole packet instead of doubling through a large attachment.
-  if (buffer_.capacity() < start_ + expected_) buffer_.reserve(start_ + static_cast<size_t>(expected_));
   return true;
 }
 

@@ -1,6 +1,8 @@
 // Commands through the link: replies, the stop command, malformed input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "ipc/ipc_packet.h"
@@ -75,6 +77,32 @@ TEST_F(CommandPathTest, MalformedPayloadsNeverCrashTheHost) {
   auto replies = tandrel.Run(600, 17, R"({"info":{"task_id":"1"}})");
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0].code, 0);
+}
+
+// The size of Tandrel's address space, from /proc; 0 when it cannot be read.
+int64_t VirtualMemoryKb(int64_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmSize:", 0) == 0) return std::atoll(line.c_str() + 7);
+  }
+  return 0;
+}
+
+TEST_F(CommandPathTest, HeaderClaimingAHugePayloadReservesNothingForIt) {
+  // Every worker has run once, so that their own allocator arenas exist before measuring.
+  for (uint64_t task = 200; task < 240; ++task) ASSERT_TRUE(tandrel.Link().Send(600, task, R"({"info":{"task_id":"1"}})"));
+  for (uint64_t task = 200; task < 240; ++task) ASSERT_EQ(tandrel.Link().CollectUntilFinal(task, 10s).size(), 1u);
+  int64_t before = VirtualMemoryKb(tandrel.Pid());
+  ASSERT_GT(before, 0);
+  uint8_t header[kst::kPacketHeaderSize];
+  kst::EncodePacketHeader(kst::PacketHeader{18, 600, 0, kst::kMaxPacketPayload}, header);
+  ASSERT_TRUE(tandrel.Link().SendRaw(std::string(reinterpret_cast<char*>(header), sizeof(header)) + "1"));
+  std::this_thread::sleep_for(300ms);  // a chunk of its own, so the next packet restarts the stream
+  auto replies = tandrel.Run(600, 19, R"({"info":{"task_id":"1"}})");
+  ASSERT_EQ(replies.size(), 1u);
+  int64_t grown_kb = VirtualMemoryKb(tandrel.Pid()) - before;
+  EXPECT_LT(grown_kb, static_cast<int64_t>(kst::kMaxPacketPayload / 1024 / 2)) << "grew by " << grown_kb << " KiB";
 }
 
 TEST_F(CommandPathTest, ManyConcurrentCommandsEachGetOneReply) {
