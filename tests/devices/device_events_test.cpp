@@ -105,6 +105,22 @@ TEST_F(DeviceEventsTest, UntrustedDeviceIsAskedToPairOnceAndReportedWith25UntilT
   EXPECT_EQ(departed->uuid, "");
 }
 
+TEST_F(DeviceEventsTest, UntrustedDeviceBecomesReadyWhenTrustedWithoutBeingPluggedInAgain) {
+  Serve({"untrusted"});
+  std::string udid = vdevice_test::VdeviceFixture::ProfileUdid(vd.folder() + "/untrusted");
+  auto arrival = Wait(11);
+  ASSERT_TRUE(arrival);
+  auto error = WaitError(25);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code, arrival->code);
+  ASSERT_TRUE(vd.Trust(udid, "on"));  // the user taps Trust
+  auto ready = Wait(1, 30s);
+  ASSERT_TRUE(ready) << vd.ServerLog();
+  EXPECT_EQ(ready->code, arrival->code);  // the same attachment
+  EXPECT_EQ(ready->uuid, udid);
+  EXPECT_FALSE(Wait(11, 10ms));
+}
+
 TEST_F(DeviceEventsTest, OldIphoneIsRefusedButAnIpadOnTheSameVersionIsNot) {
   Serve({"iphone-ios4", "ipad-ios4"});
   auto refused = WaitError(3);

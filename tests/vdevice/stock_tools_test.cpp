@@ -101,6 +101,10 @@ TEST_F(StockToolsTest, PairingWaitsForTrustThenValidatesAndUnpairs) {
   EXPECT_NE(Run("idevicepair", {"validate"}).exit_code, 0);
 
   ASSERT_TRUE(vd_.Trust(udids[0], "on"));
+  // Trusting completes the request that waited for it, as usbmuxd does: no second pair needed.
+  ToolResult completed = Run("idevicepair", {"validate"});
+  EXPECT_EQ(completed.exit_code, 0) << completed.out << completed.err << vd_.ServerLog();
+  EXPECT_EQ(Run("ideviceinfo", {"-k", "SerialNumber"}).exit_code, 0);
   ToolResult paired = Run("idevicepair", {"pair"});
   EXPECT_EQ(paired.exit_code, 0) << paired.out << paired.err;
   EXPECT_NE(paired.out.find("SUCCESS: Paired"), std::string::npos);

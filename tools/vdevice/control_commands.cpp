@@ -49,6 +49,7 @@ int Trust(DeviceRegistry& registry, const Args& args, std::string* message) {
     if (!state || args.size() != 3) return Fail(message, "usage: trust UDID on|off|deny");
     device.SetTrust(*state);
     *message = device.udid() + " trust " + args[2];
+    if (*state == TrustState::kOn && registry.CompletePendingPairing(device)) *message += "; waiting pairing completed";
     return 0;
   });
 }

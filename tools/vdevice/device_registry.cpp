@@ -196,6 +196,17 @@ void DeviceRegistry::SavePairRecord(const std::string& udid, const std::string& 
   Broadcast([device_id] { return DeviceEvent("Paired", device_id); });
 }
 
+bool DeviceRegistry::CompletePendingPairing(VirtualDevice& device) {
+  PlistPtr record = device.TakePendingPairing();
+  std::string host_id = record ? DictString(record.get(), "HostID").value_or("") : "";
+  if (host_id.empty()) return false;
+  if (!DictString(record.get(), "SystemBUID")) SetString(record.get(), "SystemBUID", buid_);
+  device.pairings().Add(host_id);
+  LogLine("usbmuxd: %s trusts host %s now; pairing completed", device.udid().c_str(), host_id.c_str());
+  SavePairRecord(device.udid(), ToBinary(record.get()));
+  return true;
+}
+
 bool DeviceRegistry::DeletePairRecord(const std::string& udid) {
   std::lock_guard<std::mutex> lock(mutex_);
   return pair_records_.erase(udid) > 0;

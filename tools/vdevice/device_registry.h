@@ -55,6 +55,10 @@ class DeviceRegistry {
   std::optional<std::string> ReadPairRecord(const std::string& udid) const;
   void SavePairRecord(const std::string& udid, const std::string& record);
   bool DeletePairRecord(const std::string& udid);
+  // The user trusted the computer: completes the pairing request that waited for it, as usbmuxd
+  // does (the device takes the host, the record is kept, every listener hears "Paired").
+  // False when no request was waiting.
+  bool CompletePendingPairing(VirtualDevice& device);
   const std::string& buid() const { return buid_; }
 
  private:

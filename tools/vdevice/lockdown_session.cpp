@@ -164,23 +164,25 @@ std::string LockdownSession::PairingRefusal(plist_t pair_record) const {
   if (!pair_record) return "InvalidPairRecord";
   if (DictString(pair_record, "HostID").value_or("").empty()) return "MissingHostID";
   if (device_.locked()) return "PasswordProtected";
-  if (device_.trust() == TrustState::kOff) return "PairingDialogResponsePending";
-  if (device_.trust() == TrustState::kDeny) return "UserDeniedPairing";
+  // The record is checked before the trust dialog shows, so a request left waiting for it is
+  // one that usbmuxd can complete as it stands.
   std::optional<std::string> device_key = DictData(device_.GetValue(kDefaultDomain, "").get(), "DevicePublicKey");
-  if (!device_key) return "";
   std::string why;
-  if (!CheckPairCertificates(DictData(pair_record, "DeviceCertificate").value_or(""),
-                             DictData(pair_record, "HostCertificate").value_or(""),
-                             DictData(pair_record, "RootCertificate").value_or(""), *device_key, &why)) {
+  if (device_key && !CheckPairCertificates(DictData(pair_record, "DeviceCertificate").value_or(""),
+                                           DictData(pair_record, "HostCertificate").value_or(""),
+                                           DictData(pair_record, "RootCertificate").value_or(""), *device_key, &why)) {
     LogLine("%s lockdown: pair record rejected: %s", device_.udid().c_str(), why.c_str());
     return "InvalidPairRecord";
   }
+  if (device_.trust() == TrustState::kOff) return "PairingDialogResponsePending";
+  if (device_.trust() == TrustState::kDeny) return "UserDeniedPairing";
   return "";
 }
 
 PlistPtr LockdownSession::Pair(plist_t request) {
   plist_t record = DictItem(request, "PairRecord", PLIST_DICT);
   std::string refusal = PairingRefusal(record);
+  if (refusal == "PairingDialogResponsePending") device_.SetPendingPairing(Copy(record));
   if (!refusal.empty()) {
     LogLine("%s lockdown: Pair answered %s", device_.udid().c_str(), refusal.c_str());
     return ErrorReply("Pair", refusal);

@@ -55,8 +55,19 @@ void VirtualDevice::SetTrust(TrustState state) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     trust_ = state;
+    if (state == TrustState::kDeny) pending_pairing_.reset();
   }
   if (state != TrustState::kOn) pairings_->Clear();
+}
+
+void VirtualDevice::SetPendingPairing(PlistPtr pair_record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pending_pairing_ = std::move(pair_record);
+}
+
+PlistPtr VirtualDevice::TakePendingPairing() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::move(pending_pairing_);
 }
 
 bool VirtualDevice::locked() const {

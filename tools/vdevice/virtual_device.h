@@ -52,6 +52,10 @@ class VirtualDevice {
   void SetLocked(bool locked);
 
   PairingStore& pairings() { return *pairings_; }
+  // A computer's pairing request that waits for the trust dialog (Pair was answered
+  // PairingDialogResponsePending). usbmuxd completes it itself once the user trusts the computer.
+  void SetPendingPairing(PlistPtr pair_record);
+  PlistPtr TakePendingPairing();
   FaultTable& faults() { return faults_; }
 
   // A copy of one value (key given) or of a whole domain (key empty); null when missing.
@@ -102,6 +106,7 @@ class VirtualDevice {
   mutable std::mutex mutex_;
   TrustState trust_;
   bool locked_;
+  PlistPtr pending_pairing_;
   std::map<std::string, PlistPtr> domains_;
   std::map<uint16_t, std::string> service_ports_;
   uint16_t next_port_ = 49152;
