@@ -103,6 +103,7 @@ IPCConnection* IPCChannel::Connect(int port) {
   // Replies of one command follow each other closely; without this a reply can wait for the
   // front-end's delayed acknowledgement of the one before (tens of milliseconds).
   socket.SetNoDelay(true);
+  PrepareSocket(socket);
   auto connection = std::make_unique<IPCConnection>();
   connection->native = socket.Get();
   connection->socket = std::move(socket);
@@ -147,7 +148,19 @@ bool IPCChannel::SendParts(IPCConnection* connection, const std::vector<std::pai
   StampActivity(connection);
   std::lock_guard<std::mutex> lock(connection->send_mutex);
   if (!connection->socket.Valid()) return false;
-  return connection->socket.SendAllParts(parts);
+  if (connection->socket.SendAllParts(parts)) return true;
+  AbandonAfterFailedSend(connection);
+  return false;
+}
+
+void IPCChannel::PrepareSocket(const KstSocket& socket) const {
+  int timeout_ms = send_timeout_ms_.load();
+  if (timeout_ms > 0) socket.SetSendTimeout(timeout_ms);
+}
+
+void IPCChannel::AbandonAfterFailedSend(IPCConnection* connection) {
+  RaiseLog(connection, Format("send failed (error %ld): connection treated as lost", connection->socket.LastError()));
+  connection->socket.Shutdown();
 }
 
 std::vector<IPCConnection*> IPCChannel::Connections() {
@@ -248,7 +261,9 @@ void IPCChannel::HeartbeatLoop(IPCConnection* connection) {
       bool allowed = !event_callback_ || RaiseEvent(kIPCEventHeartbeatDue, connection) == 0;
       if (allowed) {
         std::lock_guard<std::mutex> lock(connection->send_mutex);
-        if (connection->socket.Valid()) connection->socket.SendAll(kHeartbeat, sizeof(kHeartbeat));
+        if (connection->socket.Valid() && !connection->socket.SendAll(kHeartbeat, sizeof(kHeartbeat))) {
+          AbandonAfterFailedSend(connection);
+        }
       }
     }
     if (Stopping()) return;
@@ -271,6 +286,7 @@ void IPCChannel::AcceptLoop() {
     socket.SetBlocking(true);
     RaiseLog(connection.get(), "Set ioctlsocket : FIONBIO ON");
     socket.SetNoDelay(true);
+    PrepareSocket(socket);
     connection->native = socket.Get();
     connection->socket = std::move(socket);
     connection->port = listen_->port;

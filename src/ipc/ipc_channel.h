@@ -83,6 +83,10 @@ class IPCChannel {
 
   // Set before the first connection exists.
   void SetEventCallback(IPCEventCallback callback) { event_callback_ = std::move(callback); }
+  // A send that makes no progress for this long fails, and its connection is then handled as
+  // lost, exactly as one the peer closed: a peer that stops reading cannot hold a sender forever.
+  // Applies to connections made afterwards; 0 lets sends wait forever.
+  void SetSendTimeout(std::chrono::milliseconds timeout) { send_timeout_ms_.store(static_cast<int>(timeout.count())); }
 
   IPCConnection* Connect(int port);
   IPCListen* Listen(int port);
@@ -114,8 +118,12 @@ class IPCChannel {
   void DropConnection(IPCConnection* connection, long received, int error);
   bool SleepUnlessStopped(std::chrono::milliseconds interval);
   static void StampActivity(IPCConnection* connection);
+  void PrepareSocket(const KstSocket& socket) const;
+  // After a failed send: shuts the socket down so that the receive thread reports the loss.
+  void AbandonAfterFailedSend(IPCConnection* connection);
 
   const std::chrono::milliseconds heartbeat_interval_;
+  std::atomic<int> send_timeout_ms_{0};
   IPCEventCallback event_callback_;
 
   std::mutex mutex_;  // guards connections_, retired_ and the select set

@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <sys/un.h>
 #include <climits>
@@ -195,6 +196,13 @@ bool KstSocket::SetBlocking(bool blocking) const {
 bool KstSocket::SetNoDelay(bool on) const {
   int value = on ? 1 : 0;
   return ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &value, sizeof(value)) == 0;
+}
+
+bool KstSocket::SetSendTimeout(int timeout_ms) const {
+  timeval value{};
+  value.tv_sec = timeout_ms / 1000;
+  value.tv_usec = (timeout_ms % 1000) * 1000;
+  return ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof(value)) == 0;
 }
 
 bool KstSocket::SetBufferSizes(int bytes) const {

@@ -52,6 +52,8 @@ class KstSocket {
   bool SetBlocking(bool blocking) const;
   bool SetNoDelay(bool on) const;
   bool SetBufferSizes(int bytes) const;
+  // A send that makes no progress for this long fails (0: sends may wait forever).
+  bool SetSendTimeout(int timeout_ms) const;
   // The local port of a bound or connected TCP socket, or -1.
   int LocalPort() const;
   int LastError() const { return last_error_.load(); }

@@ -11,6 +11,7 @@ void ModuleTest::StartWith(const std::string& kind, const std::function<void(con
   if (edit) edit(profile);
   ASSERT_TRUE(vd.Start({profile}));
   harness::TandrelOptions options;
+  options.environment = environment;
   options.environment["USBMUXD_SOCKET_ADDRESS"] = vd.socket_address();
   tandrel = std::make_unique<harness::Tandrel>(options);
   ASSERT_TRUE(tandrel->Start());

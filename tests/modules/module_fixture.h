@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@ class ModuleTest : public ::testing::Test {
   uint64_t NextTask() { return ++task_counter_; }
 
   vdevice_test::VdeviceFixture vd;
+  // Further environment for the Tandrel that StartWith starts.
+  std::map<std::string, std::string> environment;
   std::unique_ptr<harness::Tandrel> tandrel;
   std::string profile;
   std::string udid;

@@ -164,8 +164,21 @@ std::string Link::SpareBuffer() {
   return buffer;
 }
 
+void Link::PauseReading(bool paused) {
+  {
+    std::lock_guard<std::mutex> lock(pause_mutex_);
+    paused_ = paused;
+  }
+  pause_signal_.notify_all();
+}
+
 void Link::ReadLoop() {
-  while (ReadPacket()) {
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(pause_mutex_);
+      pause_signal_.wait(lock, [this] { return !paused_; });
+    }
+    if (!ReadPacket()) break;
   }
   lost_ = true;
   signal_.notify_all();
@@ -236,6 +249,7 @@ int Link::WaitTandrelExit(std::chrono::milliseconds timeout) {
 }
 
 void Link::Close() {
+  PauseReading(false);
   connection_.Shutdown();
   if (reader_.joinable()) reader_.join();
   connection_.Close();

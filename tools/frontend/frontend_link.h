@@ -72,6 +72,9 @@ class Link {
   // into memory that is already there instead of fresh pages.
   void Recycle(std::string&& attachment);
 
+  // While paused the link reads nothing from Tandrel, as a front-end that stopped reading does.
+  void PauseReading(bool paused);
+
   bool Connected() const { return connected_.load(); }
   bool Lost() const { return lost_.load(); }
   int HeartbeatsReceived() const { return heartbeats_.load(); }
@@ -102,6 +105,9 @@ class Link {
   std::deque<Message> inbox_;
   std::vector<std::string> spares_;
   std::mutex send_mutex_;
+  std::mutex pause_mutex_;
+  std::condition_variable pause_signal_;
+  bool paused_ = false;
   int64_t tandrel_pid_ = -1;
   bool reaped_ = false;
 };

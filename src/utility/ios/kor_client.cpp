@@ -23,13 +23,27 @@ std::chrono::milliseconds KorHeartbeatInterval() {
   return value > 0 ? std::chrono::milliseconds(value) : kst::IPCChannel::kDefaultHeartbeatInterval;
 }
 
+std::chrono::milliseconds KorSendTimeout() {
+  constexpr std::chrono::milliseconds kDefault{30000};
+  std::string text = kst::GetEnv("TANDREL_SEND_TIMEOUT_MS");
+  long value = text.empty() ? 0 : std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 ? std::chrono::milliseconds(value) : kDefault;
+}
+
 KorClient& KorClient::Instance() {
   // Never destroyed: channel threads may run until the process ends.
   static KorClient* client = new KorClient();
   return *client;
 }
 
-KorClient::KorClient() : client_channel_(std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval())) {}
+KorClient::KorClient()
+    : client_channel_(std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval())),
+      outbox_(std::make_unique<KorOutbox>(
+          [this](const KorPacketHeader& header, KorMessage message) { return Send(header, std::move(message)); })) {
+  client_channel_->SetSendTimeout(KorSendTimeout());
+}
+
+void KorClient::Post(const KorPacketHeader& header, const KorMessage& message) { outbox_->Post(header, message); }
 
 bool KorClient::ConnectFrontend(int port, int attempts, std::chrono::milliseconds retry_delay) {
   client_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnClientPacket(packet); });
@@ -164,6 +178,7 @@ int KorClient::StartElevatedChannel(const std::string& secret) {
   elevated_secret_ = secret;  // a later instance gets a secret of its own
   if (elevated_channel_) return elevated_port_;
   elevated_channel_ = std::make_unique<kst::IPCPacketChannel>(KorHeartbeatInterval());
+  elevated_channel_->SetSendTimeout(KorSendTimeout());
   elevated_channel_->SetReceiveCallback([this](kst::IPCPacket* packet) { return OnElevatedPacket(packet); });
   elevated_port_ = kst::IPCChannel::ProbePort();
   if (elevated_port_ < 0 || !elevated_channel_->Listen(elevated_port_)) {
@@ -267,6 +282,7 @@ void KorClient::RunPending() {
 }
 
 void KorClient::Shutdown() {
+  outbox_->Stop();
   client_channel_->Close();
   if (elevated_channel_) elevated_channel_->Close();
 }
@@ -293,14 +309,14 @@ void KorClient::OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t
   message.uuid = info.unique_device_id;
   if (event == kKorDeviceEventReady) {
     message.info = DeviceConnectedInfo(info, kst::CurrentProcessId(), start_type);
-    Send(KorPacketHeader{0, kKorStatusIntermediate, 1}, message);
+    Post(KorPacketHeader{0, kKorStatusIntermediate, 1}, message);
     KLOG(INFO) << "Connected: " << info.unique_device_id;
   } else if (event == kKorDeviceEventGone) {
     rapidjson::Document gone(rapidjson::kObjectType);
     VelJsonUtil::AddJsonDictInt64Value(gone, gone.GetAllocator(), "PID", kst::CurrentProcessId());
     message.stage = start_type;
     message.info = VelJsonUtil::ToString(gone);
-    Send(KorPacketHeader{0, kKorStatusIntermediate, 8}, message);
+    Post(KorPacketHeader{0, kKorStatusIntermediate, 8}, message);
     KLOG(INFO) << "Disconnected: " << info.unique_device_id;
   }
 }

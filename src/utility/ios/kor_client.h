@@ -12,6 +12,7 @@
 
 #include "ipc/ipc_packet_channel.h"
 #include "utility/ios/kor_device.h"
+#include "utility/ios/kor_outbox.h"
 #include "utility/kor_message.h"
 
 class KorModule;
@@ -31,6 +32,9 @@ class KorClient : public KorDeviceCallback {
   int Send(const KorPacketHeader& header, KorMessage message);
   // Sends one message on one given connection.
   int SendOn(kst::IPCConnection* connection, const KorPacketHeader& header, KorMessage message);
+  // Queues a message for Send on the client's own sending thread and returns at once: for
+  // senders that must never wait on the front-end's socket (the device monitor).
+  void Post(const KorPacketHeader& header, const KorMessage& message);
 
   // The first packet an elevated instance sends: its JSON's "uuid" is the secret it was given.
   static constexpr uint32_t kElevatedHelloCommand = 1900;
@@ -81,7 +85,11 @@ class KorClient : public KorDeviceCallback {
   int elevated_port_ = -1;
   std::string elevated_secret_;
   std::set<kst::IPCConnection*> authenticated_;  // elevated connections that presented the secret
+  std::unique_ptr<KorOutbox> outbox_;
 };
 
 // The heartbeat interval of the front-end connection; TANDREL_HEARTBEAT_MS overrides it (tests).
 std::chrono::milliseconds KorHeartbeatInterval();
+// How long a send to the front-end may make no progress before the connection counts as lost
+// (default 30 s); TANDREL_SEND_TIMEOUT_MS overrides it (tests).
+std::chrono::milliseconds KorSendTimeout();

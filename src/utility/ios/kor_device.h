@@ -105,6 +105,7 @@ enum KorDeviceEvent : uint32_t {
 class KorDeviceCallback {
  public:
   virtual ~KorDeviceCallback() = default;
-  // Called with the monitor's lock held: must not call back into the monitor's lock.
+  // Called with the monitor's lock held: must neither call back into the monitor's lock nor
+  // wait on a socket (queue messages with KorClient::Post instead of sending them).
   virtual void OnDeviceEvent(const std::shared_ptr<KorDevice>& device, uint32_t event) = 0;
 };

@@ -142,11 +142,13 @@ void KorDeviceMonitor::TellObserversLocked(const std::shared_ptr<KorDevice>& dev
   for (const auto& [number, observer] : observers_) observer->OnDeviceEvent(device, event);
 }
 
+// Device messages are posted, never sent here: the notification thread (and the observers, which
+// run under the monitor's lock) must not wait on a front-end that has stopped reading.
 void KorDeviceMonitor::SendDeviceMessage(uint32_t command, const std::shared_ptr<KorDevice>& device) {
   if (QuietStart()) return;
   KorMessage message;
   message.code = static_cast<int32_t>(device->HandleCode());
-  KorClient::Instance().Send(KorPacketHeader{0, kKorStatusDone, command}, message);
+  KorClient::Instance().Post(KorPacketHeader{0, kKorStatusDone, command}, message);
 }
 
 void KorDeviceMonitor::SendErrorReport(const std::shared_ptr<KorDevice>& device, int code) {
@@ -160,7 +162,7 @@ void KorDeviceMonitor::SendErrorReport(const std::shared_ptr<KorDevice>& device,
   message.code = static_cast<int32_t>(device->HandleCode());
   message.uuid = info.unique_device_id;
   message.info = VelJsonUtil::ToString(report);
-  KorClient::Instance().Send(KorPacketHeader{0, kKorStatusDone, 12}, message);
+  KorClient::Instance().Post(KorPacketHeader{0, kKorStatusDone, 12}, message);
 }
 
 void KorDeviceMonitor::HandleNotification(AMDeviceRef device, uint32_t message) {
