@@ -15,6 +15,7 @@ constexpr size_t kFilePacketMaxBlocks = 1u << 20;
 
 // File-packet states.
 constexpr int kFilePacketFailed = 0;
+constexpr int kFilePacketBadDescription = 1;  // writer open: the description is not a usable one
 constexpr int kFilePacketCannotCreate = 2;
 constexpr int kFilePacketReady = 3;
 

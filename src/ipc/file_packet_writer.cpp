@@ -32,7 +32,7 @@ FilePacketWriter::~FilePacketWriter() {
 int FilePacketWriter::Open(const rapidjson::Value& description) {
   if (!ParseDescription(description, &description_) || description_.version != "1" ||
       !ParsePlan(description, description_.size, &plan_)) {
-    return kFilePacketFailed;
+    return kFilePacketBadDescription;
   }
   for (auto& [name, block] : plan_) block.written = false;
   KorAfcFileInfo existing;

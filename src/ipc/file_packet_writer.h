@@ -17,7 +17,8 @@ class FilePacketWriter {
   FilePacketWriter& operator=(const FilePacketWriter&) = delete;
 
   // Opens with the front-end's description; kFilePacketReady (3) when blocks can be written,
-  // kFilePacketCannotCreate (2) when the data file cannot be made, kFilePacketFailed (0) else.
+  // kFilePacketBadDescription (1) when the description is not usable, kFilePacketCannotCreate (2)
+  // when the data file cannot be made, kFilePacketFailed (0) else.
   int Open(const rapidjson::Value& description);
   // Writes one block; kFilePacketReady when written, kFilePacketFailed otherwise.
   int WriteBlock(const FileBlockMessage& message, const uint8_t* bytes, size_t length);

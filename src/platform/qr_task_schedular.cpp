@@ -27,9 +27,9 @@ void QrTaskSchedular::Register(const std::shared_ptr<QrTask>& task) {
   tasks_[id] = task;
 }
 
-bool QrTaskSchedular::QueueRun(const std::shared_ptr<QrTask>& task) {
+bool QrTaskSchedular::QueueRun(const std::shared_ptr<QrTask>& task, QrTask::TaskFunc func) {
   std::lock_guard<std::mutex> lock(task->mutex_);
-  task->pending_runs_.push_back(task->func_);
+  task->pending_runs_.push_back(std::move(func));
   if (task->run_scheduled_) return false;
   task->run_scheduled_ = true;
   return true;
@@ -57,7 +57,13 @@ void QrTaskSchedular::DrainRuns(const std::shared_ptr<QrTask>& task) {
 bool QrTaskSchedular::PostTask(const std::shared_ptr<QrTask>& task) {
   if (!task) return false;
   Register(task);
-  if (QueueRun(task)) QrTaskPool::Get().AddQuickTask([task] { DrainRuns(task); });
+  if (QueueRun(task, task->GetTaskFunc())) QrTaskPool::Get().AddQuickTask([task] { DrainRuns(task); });
+  return true;
+}
+
+bool QrTaskSchedular::PostTaskRun(const std::shared_ptr<QrTask>& task, QrTask::TaskFunc func) {
+  if (!task || !func) return false;
+  if (QueueRun(task, std::move(func))) QrTaskPool::Get().AddQuickTask([task] { DrainRuns(task); });
   return true;
 }
 
@@ -70,7 +76,7 @@ bool QrTaskSchedular::PostTaskEvent(const std::shared_ptr<QrTaskEvent>& event) {
     Register(package);
     for (const auto& task : package->Tasks()) {
       Register(task);
-      QueueRun(task);
+      QueueRun(task, task->GetTaskFunc());
     }
   }
   QrTaskPool::Get().AddQuickTask([event] { RunEvent(event); });

@@ -26,6 +26,9 @@ class QrTaskSchedular {
   std::shared_ptr<QrTask> FindTask(const std::string& id);
   // Runs the task's current function on a worker (after any run of it still pending).
   bool PostTask(const std::shared_ptr<QrTask>& task);
+  // Runs `func` as one more run of the task, after every run already posted, without making
+  // the task known again (it may have been stopped or finished meanwhile).
+  bool PostTaskRun(const std::shared_ptr<QrTask>& task, QrTask::TaskFunc func);
   // Runs each package's tasks, then the package's function, then the event's function.
   bool PostTaskEvent(const std::shared_ptr<QrTaskEvent>& event);
   bool IsAbortTask(const std::string& id);
@@ -39,8 +42,8 @@ class QrTaskSchedular {
  private:
   QrTaskSchedular() = default;
   void Register(const std::shared_ptr<QrTask>& task);
-  // Queues the task's current function; true when the caller must start the run loop.
-  static bool QueueRun(const std::shared_ptr<QrTask>& task);
+  // Queues a run of the task; true when the caller must start the run loop.
+  static bool QueueRun(const std::shared_ptr<QrTask>& task, QrTask::TaskFunc func);
   static void DrainRuns(const std::shared_ptr<QrTask>& task);
   static void RunEvent(const std::shared_ptr<QrTaskEvent>& event);
 

@@ -24,6 +24,9 @@ enum KorResultCode : int32_t {
   kKorBadParameters = 8,
   kKorNoAfcService = 12,
   kKorBadJson = 21,
+  // A message of the command could not be built (its text would exceed the 16-bit text length)
+  // or sent (the link refused it); the command ends with this code.
+  kKorMessageNotSent = 80,
 };
 
 // Message types: 0 compresses the attachment on sending; anything else sends it as it is.
@@ -58,5 +61,6 @@ std::string KorMessageJson(const KorMessage& message);
 std::string KorMessageText(const KorMessage& message);
 // The zlib stream (level 9) of a type-0 attachment, from whichever compressor is faster for it.
 bool KorCompressAttachment(const uint8_t* data, size_t length, std::vector<uint8_t>* out);
+bool KorMessageTextFits(const KorMessage& message);
 // Replaces a type-0 attachment by its level-9 zlib compression; `storage` owns the result.
 void KorPrepareAttachment(KorMessage* message, std::vector<uint8_t>* storage);

@@ -1,9 +1,39 @@
 #include "utility/kor_module.h"
 
+#include <cstdlib>
+#include <utility>
+
+#include "platform/kst_log.h"
 #include "platform/qr_task_schedular.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_client.h"
 #include "utility/ios/kor_device_monitor.h"
+#include "utility/kor_task_meta_data.h"
+
+namespace {
+
+thread_local std::shared_ptr<QrTask> current_command_task;
+
+// True for the first caller only: the one whose final reply goes out.
+bool ClaimFinalReply(const std::shared_ptr<QrTask>& task) {
+  auto meta = task ? task->GetTaskDataAs<TaskMetaData>() : nullptr;
+  return !meta || !meta->final_reply_sent.exchange(true);
+}
+
+// The command is over: its kept state goes (an upload's file is put in place) and the scheduler
+// forgets its ID, both before the reply leaves, so that the front-end may reuse the ID at once.
+void EndTask(const std::shared_ptr<QrTask>& task, int code) {
+  if (!task) return;
+  task->SetTaskState(nullptr);
+  QrTask::NotifySchedular(task, code == kKorStopped ? kQrTaskStatusStopped : kQrTaskStatusFinished);
+}
+
+}  // namespace
+
+KorCommandTaskScope::KorCommandTaskScope(std::shared_ptr<QrTask> task)
+    : previous_(std::exchange(current_command_task, std::move(task))) {}
+
+KorCommandTaskScope::~KorCommandTaskScope() { current_command_task = std::move(previous_); }
 
 int KorModule::OnCommand(kst::IPCPacket*) { return 0; }
 
@@ -11,20 +41,59 @@ int KorModule::OnElevatedPacket(kst::IPCPacket*) { return 0; }
 
 int KorModule::SendResult(kst::IPCPacket* packet, const std::string& uuid, int code,
                           const std::optional<std::string>& info) {
+  return SendFinalReply(packet, uuid, code, info);
+}
+
+int KorModule::SendFinalReply(const kst::IPCPacket* packet, const std::string& uuid, int code,
+                              const std::optional<std::string>& info) {
+  auto task = CommandTask(packet);
+  if (!ClaimFinalReply(task)) {
+    KLOG(WARNING) << "task " << KorTaskIdText(packet) << " of command " << packet->command
+                  << " already had its final reply; code " << code << " not sent";
+    return kKorOk;
+  }
+  EndTask(task, code);
   KorPacketHeader header{packet->task_id, KorStatusForCode(code), packet->command};
   KorMessage message;
   message.code = code;
   message.uuid = uuid;
   message.info = info;
-  int rc = KorClient::Instance().Send(header, message);
-  if (auto task = FindCommandTask(packet)) {
-    QrTask::NotifySchedular(task, code == kKorStopped ? kQrTaskStatusStopped : kQrTaskStatusFinished);
-  }
-  return rc;
+  return KorClient::Instance().Send(header, message);
+}
+
+void KorModule::PostStoppedReply(const std::shared_ptr<QrTask>& task) {
+  QrTaskSchedular::Get().PostTaskRun(task, [](std::shared_ptr<QrTask> self) {
+    auto meta = self->GetTaskDataAs<TaskMetaData>();
+    if (!meta || !ClaimFinalReply(self)) return;
+    std::string id = self->GetTaskId();
+    KLOG(INFO) << "task " << id << " of command " << meta->command << " stopped between its packets";
+    EndTask(self, kKorStopped);
+    KorMessage message;
+    message.code = kKorStopped;
+    KorClient::Instance().Send(KorPacketHeader{std::strtoull(id.c_str(), nullptr, 10), kKorStatusStopped, meta->command},
+                               message);
+  });
 }
 
 std::shared_ptr<QrTask> KorModule::FindCommandTask(const kst::IPCPacket* packet) {
   return QrTaskSchedular::Get().FindTask(KorTaskIdText(packet));
+}
+
+std::shared_ptr<QrTask> KorModule::CommandTask(const kst::IPCPacket* packet) {
+  std::string id = KorTaskIdText(packet);
+  if (current_command_task && current_command_task->GetTaskId() == id) return current_command_task;
+  return QrTaskSchedular::Get().FindTask(id);
+}
+
+bool KorModule::FinalReplySent(const kst::IPCPacket* packet) {
+  auto task = CommandTask(packet);
+  auto meta = task ? task->GetTaskDataAs<TaskMetaData>() : nullptr;
+  return meta && meta->final_reply_sent.load();
+}
+
+void KorModule::FinishSilently(const kst::IPCPacket* packet) {
+  auto task = CommandTask(packet);
+  if (ClaimFinalReply(task)) EndTask(task, kKorOk);
 }
 
 bool KorModule::IsStopped(const kst::IPCPacket* packet) {
@@ -33,8 +102,20 @@ bool KorModule::IsStopped(const kst::IPCPacket* packet) {
 }
 
 int KorModule::SendIntermediate(const kst::IPCPacket* packet, KorMessage message) {
+  if (FinalReplySent(packet)) {
+    KLOG(WARNING) << "stage-" << message.stage << " message of task " << KorTaskIdText(packet)
+                  << " after its final reply dropped";
+    return kKorMessageNotSent;
+  }
   KorPacketHeader header{packet->task_id, kKorStatusIntermediate, packet->command};
-  return KorClient::Instance().Send(header, message);
+  int rc = KorClient::Instance().Send(header, message);
+  if (rc == 0) return kKorOk;
+  KLOG(ERROR) << "stage-" << message.stage << " message of command " << packet->command << " task "
+              << KorTaskIdText(packet) << " could not be "
+              << (rc == KorClient::kSendTextTooLong ? "built" : "sent") << "; the command ends with code "
+              << kKorMessageNotSent;
+  SendFinalReply(packet, message.uuid, kKorMessageNotSent);
+  return kKorMessageNotSent;
 }
 
 bool KorModule::ParseCommandJson(const KorCommandPayload& payload, rapidjson::Document* document) {
@@ -55,7 +136,6 @@ std::shared_ptr<KorDevice> KorModule::FindCommandDevice(const rapidjson::Value& 
 }
 
 int KorModule::FinishStopped(kst::IPCPacket* packet, const std::string& uuid) {
-  if (auto task = FindCommandTask(packet)) QrTask::NotifySchedular(task, kQrTaskStatusStopped);
   SendResult(packet, uuid, kKorStopped);
   return kKorStopped;
 }

@@ -15,6 +15,19 @@
 class QrTask;
 class KorDevice;
 
+// Names the task whose packet this thread is handling while it lives, so that a final reply is
+// counted on that task object even when the scheduler has already forgotten its ID.
+class KorCommandTaskScope {
+ public:
+  explicit KorCommandTaskScope(std::shared_ptr<QrTask> task);
+  ~KorCommandTaskScope();
+  KorCommandTaskScope(const KorCommandTaskScope&) = delete;
+  KorCommandTaskScope& operator=(const KorCommandTaskScope&) = delete;
+
+ private:
+  std::shared_ptr<QrTask> previous_;
+};
+
 class KorModule {
  public:
   KorModule() = default;
@@ -32,12 +45,27 @@ class KorModule {
   virtual int SendResult(kst::IPCPacket* packet, const std::string& uuid, int code,
                          const std::optional<std::string>& info = std::nullopt);
 
+  // Gives a task that was stopped its final reply (code 6) unless it already had one, after any
+  // packet of it still being handled; a staged transfer stopped between its packets ends so.
+  static void PostStoppedReply(const std::shared_ptr<QrTask>& task);
+
  protected:
   // True when the command's task is gone from the scheduler or was stopped.
   static bool IsStopped(const kst::IPCPacket* packet);
   static std::shared_ptr<QrTask> FindCommandTask(const kst::IPCPacket* packet);
-  // Sends an intermediate message (status 2) of the command.
+  // The task this thread is handling the packet for, else the scheduler's task of its ID.
+  static std::shared_ptr<QrTask> CommandTask(const kst::IPCPacket* packet);
+  // True once the command of the packet's task has had its final reply.
+  static bool FinalReplySent(const kst::IPCPacket* packet);
+  // Ends the packet's task without a reply: its command already had its final reply.
+  static void FinishSilently(const kst::IPCPacket* packet);
+  // Sends an intermediate message (status 2) of the command. When the message cannot be built
+  // or sent, the command ends here with the final reply kKorMessageNotSent and that code is
+  // returned: the caller stops its work.
   static int SendIntermediate(const kst::IPCPacket* packet, KorMessage message);
+  // The final reply; the first one of a task goes out, any later one is logged and dropped.
+  static int SendFinalReply(const kst::IPCPacket* packet, const std::string& uuid, int code,
+                            const std::optional<std::string>& info = std::nullopt);
   // Parses the command's JSON into `document`; false when it does not parse as an object.
   static bool ParseCommandJson(const KorCommandPayload& payload, rapidjson::Document* document);
   // Parses the command's zlib-compressed parameters; false when they are missing or do not parse.

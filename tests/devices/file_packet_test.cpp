@@ -180,7 +180,7 @@ TEST_F(FilePacketTest, WriterRefusesBadDescriptionsAndStrayBlocks) {
     rapidjson::Document description;
     ASSERT_TRUE(VelJsonUtil::Parse(text, &description));
     FilePacketWriter writer(afc, root + "/bad.bin");
-    EXPECT_EQ(writer.Open(description), kFilePacketFailed) << text;
+    EXPECT_EQ(writer.Open(description), kFilePacketBadDescription) << text;
   }
   EXPECT_FALSE(kst::PathExists(LocalOf(root + "/bad.bin.bak")));
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "frontend_message.h"
 #include "platform/vel_json_util.h"
 
 namespace frontend {
@@ -16,6 +17,14 @@ bool NonNegative(const rapidjson::Value& object, const char* key, uint64_t* out)
 }
 
 }  // namespace
+
+bool OpeningDescription(const Message& opened, rapidjson::Document* description) {
+  if (!opened.info || !VelJsonUtil::Parse(*opened.info, description) || !description->IsObject()) return false;
+  std::string where;
+  if (!VelJsonUtil::GetString(*description, "description", &where)) return true;
+  return where == "attachment" && opened.attachment_inflated && VelJsonUtil::Parse(opened.attachment, description) &&
+         description->IsObject();
+}
 
 std::map<int64_t, FileBlock> FileBlockPlan(const rapidjson::Value& description) {
   std::map<int64_t, FileBlock> plan;

@@ -15,6 +15,11 @@ struct FileBlock {
   uint64_t length = 0;
 };
 
+struct Message;
+
+// The file description of a download's opening message: its "info", or its (inflated) attachment
+// when the info is {"description":"attachment"} (a large file's plan outgrows the message text).
+bool OpeningDescription(const Message& opened, rapidjson::Document* description);
 // The blocks of a file description's "fbs", in block-number order; malformed entries are left out.
 std::map<int64_t, FileBlock> FileBlockPlan(const rapidjson::Value& description);
 // {"id":N,"offset_length":L,"offset":O}

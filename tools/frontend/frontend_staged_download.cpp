@@ -84,7 +84,7 @@ class Download {
     if (!opened) return false;
     rapidjson::Document description;
     int64_t size = 0;
-    if (opened->info && VelJsonUtil::Parse(*opened->info, &description)) {
+    if (OpeningDescription(*opened, &description)) {
       VelJsonUtil::GetInt64(description, "size", &size);
       for (const auto& entry : FileBlockPlan(description)) blocks_.push_back(entry.second);
     }

@@ -103,8 +103,7 @@ int KorClient::Send(const KorPacketHeader& header, KorMessage message) {
   std::lock_guard<std::mutex> lock(send_mutex_);
   for (kst::IPCConnection* connection : connections) {
     if (connection->role != kst::kIPCRoleOutgoing) continue;
-    any = true;
-    WriteMessage(connection, header, text, message);
+    if (WriteMessage(connection, header, text, message) == 0) any = true;
   }
   return any ? 0 : kSendNoConnection;
 }
@@ -166,6 +165,7 @@ void KorClient::RunCommandTask(kst::IPCPacket* packet, RunOperation operation, c
   kst::IPCPacketPtr owned(packet);
   KorModule* module = KorModuleRegistry::Get().Find(packet->command);
   if (module) {
+    KorCommandTaskScope scope(task);
     (module->*operation)(packet);
     return;
   }

@@ -18,7 +18,10 @@ int KorModuleControl::OnCommand(kst::IPCPacket* packet) {
     return SendResult(packet, "", kKorBadJson);
   }
   if (packet->command != kKorCommandStopTask) return 0;
+  auto stopped = QrTaskSchedular::Get().FindTask(task_id);
   QrTaskSchedular::Get().StopTask(task_id);
   KLOG(INFO) << "stop task: " << task_id;
+  // A command that is between its packets (a staged transfer) would otherwise never answer.
+  if (stopped) PostStoppedReply(stopped);
   return SendResult(packet, "", kKorOk);
 }

@@ -18,10 +18,21 @@ std::shared_ptr<KorFileTransfer> TransferOf(const std::shared_ptr<QrTask>& task)
   return task ? std::static_pointer_cast<KorFileTransfer>(task->GetTaskState()) : nullptr;
 }
 
-// Releases the task's transfer (closing its reader or writer) and reports the task finished.
+// Releases the task's transfer (closing its reader or writer).
 void EndTransfer(const std::shared_ptr<QrTask>& task) {
   if (task) task->SetTaskState(nullptr);
 }
+
+// The info of an opening message whose description travels as its attachment.
+const char* const kDescriptionInAttachment = R"({"description":"attachment"})";
+
+int StageOf(const rapidjson::Value& json) {
+  int stage = 0;
+  VelJsonUtil::GetInt(json, "stage", &stage);
+  return stage;
+}
+
+bool IsStagedCommand(uint32_t command) { return command == kKorCommandDownload || command == kKorCommandUpload; }
 
 std::shared_ptr<KorDeviceService> AfcOf(const std::shared_ptr<KorDevice>& device) {
   int result = 0;
@@ -43,6 +54,12 @@ int KorModuleFile::OnCommand(kst::IPCPacket* packet) {
   if (!ParseCommandJson(payload, &json)) return SendResult(packet, "", kKorBadParameters);
   std::string uuid;
   VelJsonUtil::GetString(json, "uuid", &uuid);
+  if (IsLateTransferPacket(packet, json)) {
+    KLOG(INFO) << "stage-" << StageOf(json) << " packet of task " << KorTaskIdText(packet)
+               << " arrived after its transfer ended; dropped";
+    FinishSilently(packet);
+    return kKorOk;
+  }
   if (IsStopped(packet)) return FinishStopped(packet, uuid);
   std::shared_ptr<KorDevice> device = FindCommandDevice(json, false);
   if (!device) return SendResult(packet, uuid, kKorNoDevice);
@@ -51,11 +68,49 @@ int KorModuleFile::OnCommand(kst::IPCPacket* packet) {
     case kKorCommandExport:
       return SendResult(packet, uuid, Export(packet, payload, device));
     case kKorCommandDownload:
-      return Download(packet, payload, json, device);
     case kKorCommandUpload:
-      return Upload(packet, payload, json, device);
+      return StagedTransfer(packet, payload, json, device);
     default:
       return SendResult(packet, uuid, kKorOk);
+  }
+}
+
+int KorModuleFile::StagedTransfer(kst::IPCPacket* packet, const KorCommandPayload& payload,
+                                  const rapidjson::Value& json, const std::shared_ptr<KorDevice>& device) {
+  int stage = StageOf(json);
+  std::string uuid = device->UniqueDeviceId();
+  bool download = packet->command == kKorCommandDownload;
+  if (stage == kStageOpen) {
+    RememberOpenedTransfer(packet);
+    return download ? OpenDownload(packet, payload, device) : OpenUpload(packet, payload, json, device);
+  }
+  if (stage != kStageContinue && stage != kStageEnd) {
+    KLOG(WARNING) << "staged transfer of task " << KorTaskIdText(packet) << ": stage " << stage
+                  << " is not 1, 2 or 3";
+    return SendResult(packet, uuid, kKorBadParameters);
+  }
+  auto transfer = TransferOf(CommandTask(packet));
+  if (!transfer || !(download ? static_cast<bool>(transfer->reader) : static_cast<bool>(transfer->writer))) {
+    return SendResult(packet, uuid, kKorNoTransfer);
+  }
+  transfer.reset();
+  if (stage == kStageEnd) return SendResult(packet, uuid, kKorOk);
+  return download ? SendDownloadBlock(packet, payload, uuid) : WriteUploadBlock(packet, payload, json, uuid);
+}
+
+bool KorModuleFile::IsLateTransferPacket(const kst::IPCPacket* packet, const rapidjson::Value& json) {
+  if (!IsStagedCommand(packet->command) || StageOf(json) == kStageOpen || TransferOf(CommandTask(packet))) return false;
+  std::lock_guard<std::mutex> lock(module_mutex_);
+  return opened_transfers_.count(KorTaskIdText(packet)) != 0;
+}
+
+void KorModuleFile::RememberOpenedTransfer(const kst::IPCPacket* packet) {
+  std::lock_guard<std::mutex> lock(module_mutex_);
+  if (!opened_transfers_.insert(KorTaskIdText(packet)).second) return;
+  opened_order_.push_back(KorTaskIdText(packet));
+  if (opened_order_.size() > kMaxRememberedTransfers) {
+    opened_transfers_.erase(opened_order_.front());
+    opened_order_.pop_front();
   }
 }
 
@@ -84,20 +139,9 @@ int KorModuleFile::Export(kst::IPCPacket* packet, const KorCommandPayload& paylo
     message.stage = 2;
     message.uuid = udid;
     message.info = VelJsonUtil::ToString(info);
-    SendIntermediate(packet, message);
+    if (SendIntermediate(packet, message) != kKorOk) return kKorMessageNotSent;
   }
   return kKorOk;
-}
-
-int KorModuleFile::Download(kst::IPCPacket* packet, const KorCommandPayload& payload, const rapidjson::Value& json,
-                            const std::shared_ptr<KorDevice>& device) {
-  int stage = 0;
-  VelJsonUtil::GetInt(json, "stage", &stage);
-  std::string uuid = device->UniqueDeviceId();
-  if (stage == kStageOpen) return OpenDownload(packet, payload, device);
-  if (stage == kStageContinue) return SendDownloadBlock(packet, payload, uuid);
-  EndTransfer(FindCommandTask(packet));
-  return SendResult(packet, uuid, kKorOk);
 }
 
 int KorModuleFile::OpenDownload(kst::IPCPacket* packet, const KorCommandPayload& payload,
@@ -119,28 +163,36 @@ int KorModuleFile::OpenDownload(kst::IPCPacket* packet, const KorCommandPayload&
   auto task = FindCommandTask(packet);
   if (!task) return FinishStopped(packet, uuid);
   task->SetTaskState(transfer);
+  std::string description = transfer->reader->Description();
   KorMessage message;
   message.stage = kStageOpen;
   message.uuid = uuid;
-  message.info = transfer->reader->Description();
-  SendIntermediate(packet, message);
-  return kKorOk;
+  message.info = description;
+  if (!KorMessageTextFits(message)) {
+    // A large file's block plan outgrows the message text: it goes as the compressed attachment.
+    message.info = kDescriptionInAttachment;
+    message.type = kKorMessageTypeCompressed;
+    message.attachment = reinterpret_cast<const uint8_t*>(description.data());
+    message.attachment_length = description.size();
+  }
+  return SendIntermediate(packet, message);
 }
 
 int KorModuleFile::SendDownloadBlock(kst::IPCPacket* packet, const KorCommandPayload& payload,
                                      const std::string& uuid) {
-  auto task = FindCommandTask(packet);
+  auto task = CommandTask(packet);
   auto transfer = TransferOf(task);
   if (!transfer || !transfer->reader) return SendResult(packet, uuid, kKorNoTransfer);
   rapidjson::Document request;
   FileBlockMessage block;
   if (!ParseCommandParameters(payload, &request) || !ParseFileBlockMessage(request, &block)) {
+    KLOG(WARNING) << "download of task " << KorTaskIdText(packet) << ": block request does not parse";
     return SendResult(packet, uuid, kKorBadParameters);
   }
   const uint8_t* data = nullptr;
   uint32_t length = 0;
   if (!transfer->reader->ReadBlock(block, &data, &length)) {
-    EndTransfer(task);
+    KLOG(WARNING) << "download of task " << KorTaskIdText(packet) << ": block " << block.id << " cannot be read";
     return SendResult(packet, uuid, kKorFileUnreadable);
   }
   KorMessage message;
@@ -150,20 +202,10 @@ int KorModuleFile::SendDownloadBlock(kst::IPCPacket* packet, const KorCommandPay
   message.info = VelJsonUtil::ToString(request);
   message.attachment = data;
   message.attachment_length = length;
-  SendIntermediate(packet, message);
+  int sent = SendIntermediate(packet, message);
+  if (sent != kKorOk) return sent;
   if (!transfer->reader->AllBlocksRead()) return kKorOk;
-  EndTransfer(task);
-  return SendResult(packet, uuid, kKorOk);
-}
-
-int KorModuleFile::Upload(kst::IPCPacket* packet, const KorCommandPayload& payload, const rapidjson::Value& json,
-                          const std::shared_ptr<KorDevice>& device) {
-  int stage = 0;
-  VelJsonUtil::GetInt(json, "stage", &stage);
-  std::string uuid = device->UniqueDeviceId();
-  if (stage == kStageOpen) return OpenUpload(packet, payload, json, device);
-  if (stage == kStageContinue) return WriteUploadBlock(packet, payload, json, uuid);
-  EndTransfer(FindCommandTask(packet));
+  transfer.reset();
   return SendResult(packet, uuid, kKorOk);
 }
 
@@ -206,7 +248,7 @@ int KorModuleFile::OpenUpload(kst::IPCPacket* packet, const KorCommandPayload& p
   int state = transfer->writer->Open(description);
   if (state != kFilePacketReady) {
     KLOG(WARNING) << "upload to " << destination << " could not start: state " << state;
-    return SendResult(packet, uuid, kKorFileNotWritable);
+    return SendResult(packet, uuid, state == kFilePacketBadDescription ? kKorBadParameters : kKorFileNotWritable);
   }
   auto task = FindCommandTask(packet);
   if (!task) return FinishStopped(packet, uuid);
@@ -216,12 +258,14 @@ int KorModuleFile::OpenUpload(kst::IPCPacket* packet, const KorCommandPayload& p
 
 int KorModuleFile::WriteUploadBlock(kst::IPCPacket* packet, const KorCommandPayload& payload,
                                     const rapidjson::Value& json, const std::string& uuid) {
-  auto task = FindCommandTask(packet);
-  auto transfer = TransferOf(task);
+  auto transfer = TransferOf(CommandTask(packet));
   if (!transfer || !transfer->writer) return SendResult(packet, uuid, kKorNoTransfer);
   const rapidjson::Value* info = VelJsonUtil::GetObject(json, "info");
   FileBlockMessage block;
-  if (!ParseFileBlockMessage(info ? *info : json, &block)) return SendResult(packet, uuid, kKorBadParameters);
+  if (!ParseFileBlockMessage(info ? *info : json, &block)) {
+    KLOG(WARNING) << "upload of task " << KorTaskIdText(packet) << ": block message does not parse";
+    return SendResult(packet, uuid, kKorBadParameters);
+  }
   if (transfer->writer->WriteBlock(block, payload.attachment, payload.attachment_length) != kFilePacketReady) {
     KLOG(WARNING) << "upload block " << block.id << " was not written; it will be asked for again";
   }
@@ -232,7 +276,7 @@ int KorModuleFile::WriteUploadBlock(kst::IPCPacket* packet, const KorCommandPayl
 }
 
 int KorModuleFile::RequestNextBlock(kst::IPCPacket* packet, const std::string& uuid) {
-  auto task = FindCommandTask(packet);
+  auto task = CommandTask(packet);
   auto transfer = TransferOf(task);
   if (!transfer || !transfer->writer) return FinishStopped(packet, uuid);
   KorMessage message;
@@ -242,8 +286,7 @@ int KorModuleFile::RequestNextBlock(kst::IPCPacket* packet, const std::string& u
     message.stage = kStageContinue;
     message.attachment = reinterpret_cast<const uint8_t*>(request.data());
     message.attachment_length = request.size();
-    SendIntermediate(packet, message);
-    return kKorOk;
+    return SendIntermediate(packet, message);
   }
   rapidjson::Document state(rapidjson::kObjectType);
   VelJsonUtil::AddJsonDictIntValue(state, state.GetAllocator(), "status", kFilePacketReady);
@@ -252,7 +295,7 @@ int KorModuleFile::RequestNextBlock(kst::IPCPacket* packet, const std::string& u
   message.info = VelJsonUtil::ToString(state);
   transfer.reset();
   EndTransfer(task);  // the writer puts the file in place, as the last owner
-
-  SendIntermediate(packet, message);
+  int sent = SendIntermediate(packet, message);
+  if (sent != kKorOk) return sent;
   return SendResult(packet, uuid, kKorOk);
 }
