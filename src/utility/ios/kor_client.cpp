@@ -282,8 +282,9 @@ void KorClient::RunPending() {
 }
 
 void KorClient::Shutdown() {
-  outbox_->Stop();
+  // The channel first: closing it ends any send the outbox's thread is blocked in.
   client_channel_->Close();
+  outbox_->Stop();
   if (elevated_channel_) elevated_channel_->Close();
 }
 
