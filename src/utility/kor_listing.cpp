@@ -7,6 +7,7 @@
 #include "utility/ios/kor_client.h"
 #include "utility/kor_command.h"
 #include "utility/kor_message.h"
+#include "utility/kor_module.h"
 
 std::string KorCountInfo(int64_t count) { return "{\"Count\":" + std::to_string(count) + "}"; }
 
@@ -19,7 +20,6 @@ int KorListing::SendStage(int32_t stage) { return SendAttachment(stage, std::str
 
 int KorListing::SendAttachment(int32_t stage, std::string_view json) {
   if (Stopped()) return kKorStopped;
-  KorPacketHeader header{packet_->task_id, kKorStatusIntermediate, packet_->command};
   KorMessage message;
   message.stage = stage;
   message.uuid = uuid_;
@@ -27,8 +27,8 @@ int KorListing::SendAttachment(int32_t stage, std::string_view json) {
   message.info = info_;
   message.attachment = reinterpret_cast<const uint8_t*>(json.data());
   message.attachment_length = json.size();
-  KorClient::Instance().Send(header, std::move(message));
-  return kKorOk;
+  // Through the module base, so that a batch that cannot be sent ends the command with its reply.
+  return KorModule::SendIntermediate(packet_, std::move(message));
 }
 
 int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {

@@ -64,7 +64,9 @@ int KorModule::SendFinalReply(const kst::IPCPacket* packet, const std::string& u
 void KorModule::PostStoppedReply(const std::shared_ptr<QrTask>& task) {
   QrTaskSchedular::Get().PostTaskRun(task, [](std::shared_ptr<QrTask> self) {
     auto meta = self->GetTaskDataAs<TaskMetaData>();
-    if (!meta || !ClaimFinalReply(self)) return;
+    // Only a command that keeps state between its packets is waiting for one; a command that ran
+    // answers (or, where its module says so, stays silent) on its own.
+    if (!meta || !self->GetTaskState() || !ClaimFinalReply(self)) return;
     std::string id = self->GetTaskId();
     KLOG(INFO) << "task " << id << " of command " << meta->command << " stopped between its packets";
     EndTask(self, kKorStopped);

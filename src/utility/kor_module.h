@@ -45,9 +45,14 @@ class KorModule {
   virtual int SendResult(kst::IPCPacket* packet, const std::string& uuid, int code,
                          const std::optional<std::string>& info = std::nullopt);
 
-  // Gives a task that was stopped its final reply (code 6) unless it already had one, after any
-  // packet of it still being handled; a staged transfer stopped between its packets ends so.
+  // After any packet of a stopped task still being handled: a command that still keeps state
+  // between its packets (a staged transfer waiting for its next request) gets its final reply 6
+  // and its state is released.
   static void PostStoppedReply(const std::shared_ptr<QrTask>& task);
+  // Sends an intermediate message (status 2) of the command. When the message cannot be built
+  // or sent, the command ends here with the final reply kKorMessageNotSent and that code is
+  // returned: the caller stops its work.
+  static int SendIntermediate(const kst::IPCPacket* packet, KorMessage message);
 
  protected:
   // True when the command's task is gone from the scheduler or was stopped.
@@ -59,10 +64,6 @@ class KorModule {
   static bool FinalReplySent(const kst::IPCPacket* packet);
   // Ends the packet's task without a reply: its command already had its final reply.
   static void FinishSilently(const kst::IPCPacket* packet);
-  // Sends an intermediate message (status 2) of the command. When the message cannot be built
-  // or sent, the command ends here with the final reply kKorMessageNotSent and that code is
-  // returned: the caller stops its work.
-  static int SendIntermediate(const kst::IPCPacket* packet, KorMessage message);
   // The final reply; the first one of a task goes out, any later one is logged and dropped.
   static int SendFinalReply(const kst::IPCPacket* packet, const std::string& uuid, int code,
                             const std::optional<std::string>& info = std::nullopt);
