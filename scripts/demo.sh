@@ -65,6 +65,13 @@ step "Conversations out of a fresh backup: 1608 for the messages database, then 
 "$BIN/tandrelctl" messages >"$WORK/messages.txt" 2>/dev/null
 head -12 "$WORK/messages.txt"
 
+step "A full backup into a folder of our own, then the backups found there (tandrelctl backup / backups)"
+"$BIN/tandrelctl" backup --to "$WORK/backups" 2>/dev/null | tail -3
+"$BIN/tandrelctl" backups "$WORK/backups" 2>/dev/null | tail -4
+
+step "Applications with their sizes (tandrelctl apps)"
+"$BIN/tandrelctl" apps 2>/dev/null | head -8
+
 step "A second phone, on iOS 16, whose newest photos are only in its library's -wal (tandrelctl albums / photos / thumbs / delete-photos)"
 "$BIN/vdevice" profile photos-ios16 "$WORK/photos16" >/dev/null
 "$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" attach "$WORK/photos16" >/dev/null

@@ -4,11 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET="${1:-20}"
-BUILD=build-fuzz
+# FUZZ_BUILD names a build folder already configured with TANDREL_FUZZ (the test suite's sanitizer
+# build); without it a fuzz-only build is made in build-fuzz.
+BUILD="${FUZZ_BUILD:-build-fuzz}"
 
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DTANDREL_FUZZ=ON -DTANDREL_TESTS=OFF -DTANDREL_BENCH=OFF >/dev/null
+if ! grep -q '^TANDREL_FUZZ:BOOL=ON' "$BUILD/CMakeCache.txt" 2>/dev/null; then
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DTANDREL_FUZZ=ON -DTANDREL_TESTS=OFF -DTANDREL_BENCH=OFF >/dev/null
+fi
 targets=$(cmake --build "$BUILD" --target help | sed -n 's/^\([a-z_]*_fuzz\):.*/\1/p' | sort -u)
 # shellcheck disable=SC2086
 cmake --build "$BUILD" --target $targets

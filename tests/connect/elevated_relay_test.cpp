@@ -124,6 +124,8 @@ TEST_F(ElevatedRelayTest, B_ALaterCommandIsRelayedAtOnceAndAnInstallerErrorGives
 }
 
 TEST_F(ElevatedRelayTest, C_AStrangerOnTheElevatedLinkGetsNothingThrough) {
+  // The test runner may start this test in a process of its own: make sure the link is up.
+  ASSERT_EQ(tandrel_->Run(18, 1802, R"({"info":{}})", "", 30s).size(), 1u);
   int port = 0;
   std::regex listening(R"(elevated link listens on 127\.0\.0\.1:(\d+))");
   for (const auto& line : connect_test::LogLines(tandrel_->LogFolder())) {

@@ -54,7 +54,7 @@ TEST(BackupNames, AreTheSha1OfDomainAndRelativePath) {
 
 using BackupCatalogTest = TempFolder;
 
-TEST_F(BackupCatalogTest, CompanionsTravelUnderTheirDatabasesNameAndFoldersComeFirst) {
+TEST_F(BackupCatalogTest, CompanionsTravelUnderTheirDatabasesNameJustBeforeItAndFoldersComeFirst) {
   Write("domains/HomeDomain/Library/SMS/sms.db", "db");
   Write("domains/HomeDomain/Library/SMS/sms.db-wal", "wal");
   Write("domains/HomeDomain/Library/SMS/orphan.db-wal", "no database beside it");
@@ -68,6 +68,8 @@ TEST_F(BackupCatalogTest, CompanionsTravelUnderTheirDatabasesNameAndFoldersComeF
   EXPECT_EQ(catalog[0].relative_path, "Library");
   EXPECT_EQ(catalog[1].relative_path, "Library/SMS");
   EXPECT_EQ(catalog[2].relative_path, "Library/SMS/orphan.db-wal");
+  EXPECT_EQ(catalog[3].relative_path, "Library/SMS/sms.db-wal");
+  EXPECT_EQ(catalog[4].relative_path, "Library/SMS/sms.db");
 }
 
 TEST_F(BackupCatalogTest, GeneratedFilesAddUpToTheAskedSizeWithRepeatableContent) {

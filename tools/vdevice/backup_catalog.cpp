@@ -75,8 +75,16 @@ std::vector<BackupFileEntry> ProfileFiles(const std::string& domains_folder) {
       files.push_back(std::move(entry));
     }
   }
-  std::sort(files.begin(), files.end(), [](const BackupFileEntry& a, const BackupFileEntry& b) {
-    return std::tie(a.domain, a.relative_path) < std::tie(b.domain, b.relative_path);
+  // A database's "-shm"/"-wal" go just before it, so that a host which stops at the database
+  // (an extraction) already holds what its write-ahead log keeps.
+  auto order_key = [](const BackupFileEntry& file) {
+    std::string suffix;
+    std::string base = CompanionBase(file.relative_path, &suffix);
+    return base.empty() ? std::make_tuple(file.domain, file.relative_path, std::string("~"))
+                        : std::make_tuple(file.domain, base, suffix);
+  };
+  std::sort(files.begin(), files.end(), [&order_key](const BackupFileEntry& a, const BackupFileEntry& b) {
+    return order_key(a) < order_key(b);
   });
   return files;
 }
