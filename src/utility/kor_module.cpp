@@ -141,3 +141,22 @@ int KorModule::FinishStopped(kst::IPCPacket* packet, const std::string& uuid) {
   SendResult(packet, uuid, kKorStopped);
   return kKorStopped;
 }
+
+bool KorModule::BeginDeviceCommand(kst::IPCPacket* packet, const KorCommandPayload& payload, DeviceCommand* command,
+                                   int* result) {
+  if (!ParseCommandJson(payload, &command->json)) {
+    *result = SendResult(packet, "", kKorBadJson);
+    return false;
+  }
+  VelJsonUtil::GetString(command->json, "uuid", &command->uuid);
+  command->device = FindCommandDevice(command->json, false);
+  if (!command->device) {
+    *result = SendResult(packet, command->uuid, kKorNoDevice);
+    return false;
+  }
+  if (IsStopped(packet)) {
+    *result = FinishStopped(packet, command->uuid);
+    return false;
+  }
+  return true;
+}

@@ -76,5 +76,17 @@ class KorModule {
   // Reports a stopped command: status 5 to the scheduler and a reply with code 6.
   int FinishStopped(kst::IPCPacket* packet, const std::string& uuid);
 
+  // What most device commands start with.
+  struct DeviceCommand {
+    rapidjson::Document json;
+    std::string uuid;
+    std::shared_ptr<KorDevice> device;
+  };
+  // The command's JSON parses (21 otherwise), the device its "uuid" names is attached (7
+  // otherwise) and its task still runs (6 otherwise). False when the final reply already went
+  // out; `*result` is then what OnCommand returns.
+  bool BeginDeviceCommand(kst::IPCPacket* packet, const KorCommandPayload& payload, DeviceCommand* command,
+                          int* result);
+
   std::mutex module_mutex_;
 };

@@ -64,7 +64,7 @@ TEST_F(BasicInfoTest, FirstReplyKeepsItsOrderWithoutTheValuesTheDeviceLacks) {
   std::vector<std::string> keys = Keys(first);
   std::vector<std::string> expected;
   std::copy_if(kFirstReplyOrder.begin(), kFirstReplyOrder.end(), std::back_inserter(expected),
-               [&first](const std::string& key) { return first.HasMember(key.c_str()); });
+               [&reply = first](const std::string& key) { return reply.HasMember(key.c_str()); });
   EXPECT_EQ(keys, expected);
   EXPECT_FALSE(first.HasMember("ModelNumber"));
   EXPECT_GT(keys.size(), 40u);

@@ -44,12 +44,11 @@ std::string JsonObjectText(std::initializer_list<std::pair<const char*, std::str
 
 int KorModuleApp::OnCommand(kst::IPCPacket* packet) {
   KorCommandPayload payload = KorParseCommandPayload(packet);
-  rapidjson::Document json;
-  if (!ParseCommandJson(payload, &json)) return SendResult(packet, "", kKorBadJson);
-  std::string uuid;
-  VelJsonUtil::GetString(json, "uuid", &uuid);
-  std::shared_ptr<KorDevice> device = FindCommandDevice(json, false);
-  if (!device) return SendResult(packet, uuid, kKorNoDevice);
+  DeviceCommand command;
+  int early_reply = 0;
+  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
+  const std::string& uuid = command.uuid;
+  const std::shared_ptr<KorDevice>& device = command.device;
   if (payload.format != 1) return SendResult(packet, uuid, kKorOk);
   if (packet->command == kKorCommandListApps) return SendResult(packet, uuid, ListApps(packet, device));
   rapidjson::Document parameters;

@@ -68,13 +68,12 @@ KorModuleiTunes* KorModuleiTunes::Instance() { return KorModuleRegistry::Get().F
 
 int KorModuleiTunes::OnCommand(kst::IPCPacket* packet) {
   KorCommandPayload payload = KorParseCommandPayload(packet);
-  rapidjson::Document json;
-  if (!ParseCommandJson(payload, &json)) return SendResult(packet, "", kKorBadJson);
-  std::string uuid;
-  VelJsonUtil::GetString(json, "uuid", &uuid);
-  std::shared_ptr<KorDevice> device = FindCommandDevice(json, false);
-  if (!device) return SendResult(packet, uuid, kKorNoDevice);
-  if (IsStopped(packet)) return FinishStopped(packet, uuid);
+  DeviceCommand command;
+  int early_reply = 0;
+  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
+  const rapidjson::Document& json = command.json;
+  const std::string& uuid = command.uuid;
+  const std::shared_ptr<KorDevice>& device = command.device;
   if (payload.format != 1) return SendResult(packet, uuid, kKorOk);
   Reply reply = Dispatch(packet, payload, json, device);
   if (reply.message.empty()) return SendResult(packet, uuid, reply.code);
