@@ -2,6 +2,9 @@
 // renaming, pairing in every trust state, and several devices at once.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "vdevice_fixture.h"
 
 namespace vdevice_test {
@@ -102,7 +105,12 @@ TEST_F(StockToolsTest, PairingWaitsForTrustThenValidatesAndUnpairs) {
 
   ASSERT_TRUE(vd_.Trust(udids[0], "on"));
   // Trusting completes the request that waited for it, as usbmuxd does: no second pair needed.
+  // The device finishes that pairing on its own thread, so give it a moment on a busy machine.
   ToolResult completed = Run("idevicepair", {"validate"});
+  for (int attempt = 0; attempt < 50 && completed.exit_code != 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    completed = Run("idevicepair", {"validate"});
+  }
   EXPECT_EQ(completed.exit_code, 0) << completed.out << completed.err << vd_.ServerLog();
   EXPECT_EQ(Run("ideviceinfo", {"-k", "SerialNumber"}).exit_code, 0);
   ToolResult paired = Run("idevicepair", {"pair"});
