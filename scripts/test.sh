@@ -23,6 +23,7 @@ run_suite build
 [ "$QUICK" = 1 ] && exit 0
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:halt_on_error=1"
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$PWD/fuzz/ubsan.supp"
 # One clang build serves both the sanitizer run of the whole suite and the fuzz targets: everything
 # is built once with AddressSanitizer, UndefinedBehaviorSanitizer and libFuzzer's coverage hooks.
