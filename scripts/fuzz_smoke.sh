@@ -27,14 +27,16 @@ for target in $targets; do
   mkdir -p "$corpus"
   echo "== $target (${SECONDS_PER_TARGET}s)"
   # A single slow input (std::regex backtracking on a hostile pattern) is reported, not fatal.
-  if ! "$BUILD/bin/$target" -max_total_time="$SECONDS_PER_TARGET" -rss_limit_mb=2048 -print_final_stats=0 \
-      -timeout=20 -timeout_exitcode=0 -artifact_prefix="$BUILD/" "$corpus" 2>"$BUILD/$target.log"; then
+  rc=0
+  timeout -s KILL $((SECONDS_PER_TARGET + 60)) "$BUILD/bin/$target" -max_total_time="$SECONDS_PER_TARGET" \
+    -rss_limit_mb=2048 -print_final_stats=0 -timeout=20 -timeout_exitcode=0 -artifact_prefix="$BUILD/" \
+    "$corpus" 2>"$BUILD/$target.log" || rc=$?
+  if [ "$rc" = 137 ] || grep -q "libFuzzer: timeout" "$BUILD/$target.log"; then
+    echo "~~ $target: an input ran too long; see $BUILD/$target.log"
+  elif [ "$rc" != 0 ]; then
     echo "!! $target found a fault; see $BUILD/$target.log"
     tail -40 "$BUILD/$target.log"
     status=1
-  fi
-  if grep -q "libFuzzer: timeout" "$BUILD/$target.log"; then
-    echo "~~ $target: an input ran over 20 s; see $BUILD/$target.log"
   fi
 done
 exit $status
