@@ -48,15 +48,47 @@ TEST_F(MobileSyncServiceTest, AllRecordsArriveInBatchesOfTheProfileSize) {
 }
 
 TEST_F(MobileSyncServiceTest, RefusedAndMissingClassesAreRefusedWithAReason) {
+  // Notes refused as a current device refuses them, contacts as one whose contacts live elsewhere.
   Serve([](rapidjson::Document& settings) {
     settings["refused"].PushBack(rapidjson::StringRef(kContacts), settings.GetAllocator());
+    settings["refused"].PushBack("com.apple.Notes", settings.GetAllocator());
   });
-  for (const char* data_class : {kContacts, "com.apple.Notes"}) {
+  for (const char* data_class : {kContacts, "com.apple.Notes", "com.apple.MailAccounts"}) {
     MobileSyncReading reading = ReadAllRecords(session_, data_class, 106);
     EXPECT_NE(reading.error, 0) << data_class;
     EXPECT_EQ(reading.refusal, "No Data Store available") << data_class;
     EXPECT_TRUE(reading.records.empty());
   }
+  // The classes that are not refused still sync on the same device.
+  EXPECT_EQ(ReadAllRecords(session_, "com.apple.Bookmarks", 102).error, 0);
+}
+
+// The generated calendar, note and bookmark stores in their record formats: events, alarms and
+// recurrences name their owners, dates are plist dates, bookmarks name their folder.
+TEST_F(MobileSyncServiceTest, CalendarNoteAndBookmarkStoresReadAsTheDeviceKeepsThem) {
+  Serve([](rapidjson::Document& settings) { settings["batch_size"] = 4; });
+  MobileSyncReading calendars = ReadAllRecords(session_, "com.apple.Calendars", 110);
+  ASSERT_EQ(calendars.error, 0) << vd_.ServerLog();
+  // Two calendars, each with three events, two alarms on the first and a recurrence on the last.
+  EXPECT_EQ(calendars.records.size(), 2u * (1 + 3 + 2 + 1));
+  EXPECT_EQ(calendars.batches, 4);
+  EXPECT_NE(calendars.records["1"].find("com.apple.calendars.Calendar"), std::string::npos);
+  EXPECT_NE(calendars.records["2"].find("<key>start date</key>"), std::string::npos);
+  EXPECT_NE(calendars.records["2"].find("<date>2026-01-10T09:30:00Z</date>"), std::string::npos);
+  EXPECT_NE(calendars.records["3"].find("com.apple.calendars.DisplayAlarm"), std::string::npos);
+  EXPECT_NE(calendars.records["3"].find("<string>2</string>"), std::string::npos);  // its owner event
+
+  MobileSyncReading notes = ReadAllRecords(session_, "com.apple.Notes", 102);
+  ASSERT_EQ(notes.error, 0);
+  EXPECT_EQ(notes.records.size(), 7u);
+  EXPECT_NE(notes.records["5"].find("Salt &amp; pepper &lt;5&gt;"), std::string::npos);
+  EXPECT_NE(notes.records["1"].find("<key>dateModified</key>"), std::string::npos);
+
+  MobileSyncReading bookmarks = ReadAllRecords(session_, "com.apple.Bookmarks", 102);
+  ASSERT_EQ(bookmarks.error, 0);
+  EXPECT_EQ(bookmarks.records.size(), 5u);
+  EXPECT_NE(bookmarks.records["1"].find("com.apple.bookmarks.Folder"), std::string::npos);
+  EXPECT_NE(bookmarks.records["4"].find("<key>parent</key>"), std::string::npos);
 }
 
 TEST_F(MobileSyncServiceTest, PushedRecordIsRemappedStoredAndDeleted) {
