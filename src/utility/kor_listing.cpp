@@ -28,7 +28,7 @@ int KorListing::SendAttachment(int32_t stage, std::string_view json) {
   message.attachment = reinterpret_cast<const uint8_t*>(json.data());
   message.attachment_length = json.size();
   // Through the module base, so that a batch that cannot be sent ends the command with its reply.
-  return KorModule::SendIntermediate(packet_, std::move(message));
+  return KorModule::SendIntermediateAs(packet_, group_ != 0 ? group_ : packet_->command, std::move(message));
 }
 
 int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {

@@ -31,6 +31,9 @@ class KorListing {
 
   // The info text every following message carries (none when unset).
   void SetInfo(std::optional<std::string> info) { info_ = std::move(info); }
+  // The number the packet headers of the following messages carry in place of the command's own
+  // (a listing of several groups names each group there); 0 goes back to the command's number.
+  void SetGroup(uint32_t group) { group_ = group; }
   // A message without attachment.
   int SendStage(int32_t stage);
   // A message whose attachment is `json`, compressed on sending.
@@ -43,6 +46,7 @@ class KorListing {
   const kst::IPCPacket* packet_;
   std::string uuid_;
   std::optional<std::string> info_;
+  uint32_t group_ = 0;
 };
 
 // Collects records (JSON texts) into "[" + records joined by "," + "]" and sends each batch of

@@ -104,12 +104,16 @@ bool KorModule::IsStopped(const kst::IPCPacket* packet) {
 }
 
 int KorModule::SendIntermediate(const kst::IPCPacket* packet, KorMessage message) {
+  return SendIntermediateAs(packet, packet->command, std::move(message));
+}
+
+int KorModule::SendIntermediateAs(const kst::IPCPacket* packet, uint32_t header_command, KorMessage message) {
   if (FinalReplySent(packet)) {
     KLOG(WARNING) << "stage-" << message.stage << " message of task " << KorTaskIdText(packet)
                   << " after its final reply dropped";
     return kKorMessageNotSent;
   }
-  KorPacketHeader header{packet->task_id, kKorStatusIntermediate, packet->command};
+  KorPacketHeader header{packet->task_id, kKorStatusIntermediate, header_command};
   int rc = KorClient::Instance().Send(header, message);
   if (rc == 0) return kKorOk;
   KLOG(ERROR) << "stage-" << message.stage << " message of command " << packet->command << " task "

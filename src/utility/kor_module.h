@@ -53,6 +53,9 @@ class KorModule {
   // or sent, the command ends here with the final reply kKorMessageNotSent and that code is
   // returned: the caller stops its work.
   static int SendIntermediate(const kst::IPCPacket* packet, KorMessage message);
+  // The same with `header_command` in the packet header in place of the command's own number:
+  // listings that send several groups name each group there.
+  static int SendIntermediateAs(const kst::IPCPacket* packet, uint32_t header_command, KorMessage message);
 
  protected:
   // True when the command's task is gone from the scheduler or was stopped.

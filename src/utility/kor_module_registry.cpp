@@ -10,6 +10,7 @@
 #include "utility/module/erase/kor_module_erase.h"
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
+#include "utility/module/media/kor_module_media.h"
 #include "utility/module/sms/kor_module_sms.h"
 #include "utility/module/plugins/kor_module_plugins.h"
 #include "utility/module/plugins/kor_plugin_platform_functions.h"
@@ -52,6 +53,9 @@ void KorModuleRegistry::RegisterBuiltInModules() {
   itunes->Attach(sms);
   enter(Adopt(std::make_unique<KorModulePhoto>()), {kKorCommandPhotoList, kKorCommandAlbumList, kKorCommandAlbumPhotos,
                                                     kKorCommandThumbnails, kKorCommandDeletePhotos});
+  enter(Adopt(std::make_unique<KorModuleMedia>()),
+        {kKorCommandMusicList, kKorCommandBooksAndRingtones, kKorCommandRecordings, kKorCommandPlaylistItems,
+         kKorCommandMediaItems, kKorCommandAddBook, kKorCommandRemoveBooks});
   enter(Adopt(std::make_unique<KorModuleControl>()), {kKorCommandStopTask});
   auto* plugins = static_cast<KorModulePlugins*>(Adopt(std::make_unique<KorModulePlugins>()));
   enter(plugins, {kKorCommandPlugin});

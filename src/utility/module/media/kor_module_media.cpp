@@ -1,0 +1,62 @@
+#include "utility/module/media/kor_module_media.h"
+
+#include "platform/vel_json_util.h"
+#include "utility/ios/kor_device.h"
+#include "utility/ios/kor_device_handles.h"
+#include "utility/module/media/kor_media_books.h"
+#include "utility/module/media/kor_media_library.h"
+#include "utility/module/media/kor_media_recordings.h"
+
+namespace {
+
+// 1011 acts on the item pids the front-end names; only their presence is checked.
+bool HasItemPids(const rapidjson::Value& json) {
+  const rapidjson::Value* info = VelJsonUtil::GetObject(json, "info");
+  return info && VelJsonUtil::GetArray(*info, "item_pids") != nullptr;
+}
+
+}  // namespace
+
+int KorModuleMedia::OnCommand(kst::IPCPacket* packet) {
+  KorCommandPayload payload = KorParseCommandPayload(packet);
+  DeviceCommand begun;
+  int early_reply = 0;
+  if (!BeginDeviceCommand(packet, payload, &begun, &early_reply)) return early_reply;
+  if (payload.format != 1) return SendResult(packet, begun.uuid, kKorOk);
+  if (packet->command == kKorCommandMediaItems) {
+    return SendResult(packet, begun.uuid, HasItemPids(begun.json) ? kKorOk : kKorBadParameters);
+  }
+  int result = 0;
+  auto afc = KorDeviceHandles::Get().GetService(begun.device->Device(), &result, kKorAfcService, nullptr, true);
+  if (!afc) return SendResult(packet, begun.uuid, kKorNoAfcService);
+  KorMediaCommand command;
+  command.packet = packet;
+  command.payload = &payload;
+  command.json = &begun.json;
+  command.uuid = begun.device->UniqueDeviceId();
+  command.device = begun.device;
+  command.afc = afc->Afc();
+  command.staging_mutex = &module_mutex_;
+  result = Run(&command);
+  if (result == kKorStopped) return FinishStopped(packet, begun.uuid);
+  return SendResult(packet, begun.uuid, result);
+}
+
+int KorModuleMedia::Run(KorMediaCommand* command) {
+  switch (command->packet->command) {
+    case kKorCommandMusicList:
+      return KorListMusicLibrary(*command);
+    case kKorCommandPlaylistItems:
+      return KorListPlaylistItems(*command);
+    case kKorCommandBooksAndRingtones:
+      return KorListBooksAndRingtones(*command);
+    case kKorCommandRecordings:
+      return KorListRecordings(*command);
+    case kKorCommandAddBook:
+      return KorAddBook(*command);
+    case kKorCommandRemoveBooks:
+      return KorRemoveBooks(*command);
+    default:
+      return kKorOk;
+  }
+}
