@@ -5,24 +5,27 @@ namespace {
 constexpr const char* kDeviceReady = "DLMessageDeviceReady";
 constexpr const char* kWithComputer = "SDMessageSyncDataClassWithComputer";
 constexpr const char* kProcessChanges = "SDMessageProcessChanges";
-constexpr const char* kReadyToReceive = "SDMessageDeviceReadyToReceiveChanges";
 constexpr const char* kFinished = "SDMessageDeviceFinishedSession";
+constexpr const char* kAcknowledge = "SDMessageAcknowledgeChangesFromDevice";
 
 KorSyncStep PullAll() { return {KorSyncStepKind::kPullAll, KorModuleState(kKorSyncStateCollect)}; }
 KorSyncStep AckLoop() { return {KorSyncStepKind::kAckLoop, KorModuleState(kKorSyncStateMoreBatches)}; }
 KorSyncStep Changes(KorSyncPolicy reply = KorWaitFor(kProcessChanges)) { return {KorSyncStepKind::kChanges, reply}; }
 KorSyncStep Ack(KorSyncPolicy reply) { return {KorSyncStepKind::kAck, reply}; }
+KorSyncStep Drain() { return {KorSyncStepKind::kDrain, KorReadOneIs(kProcessChanges)}; }
 KorSyncStep Ping() { return {KorSyncStepKind::kPing, KorReadOne()}; }
 KorSyncStep Push(int state) { return {KorSyncStepKind::kPush, KorModuleState(state)}; }
 
-// The steps that bring the device into the state in which it accepts changes.
-std::vector<KorSyncStep> PrepareToPush(bool ack_for_changes) {
-  std::vector<KorSyncStep> steps{Changes()};
-  if (ack_for_changes) steps.push_back(Ack(KorWaitFor(kProcessChanges)));
-  steps.push_back(Ack(KorWaitFor(kReadyToReceive)));
-  steps.push_back(Ping());
-  return steps;
-}
+// A device that sent changes would go on sending them forever if it lied; the drain gives up here.
+constexpr int kMaxDrainedBatches = 1 << 16;
+
+// The steps that bring the device into the state in which it accepts changes. The device answers
+// the acknowledgement of each change batch with the next batch and that of the last batch with
+// "SDMessageDeviceReadyToReceiveChanges" (libimobiledevice's mobilesync client acknowledges every
+// batch and then expects exactly that message): acknowledging until a reply is no further batch
+// serves a device with one batch of changes as well as one with several, and never waits for a
+// batch that does not come.
+std::vector<KorSyncStep> PrepareToPush() { return {Changes(), Drain(), Ping()}; }
 
 std::vector<KorSyncStep> With(std::vector<KorSyncStep> steps, std::initializer_list<KorSyncStep> more) {
   steps.insert(steps.end(), more);
@@ -44,6 +47,10 @@ void RunStep(KorSyncSession& session, const KorSyncStep& step, const KorSyncPush
       return;
     case KorSyncStepKind::kAck:
       session.Exchange("SDMessageAcknowledgeChangesFromDevice", step.reply);
+      return;
+    case KorSyncStepKind::kDrain:
+      for (int batches = 0; batches < kMaxDrainedBatches && session.Exchange(kAcknowledge, step.reply) != 0; ++batches) {
+      }
       return;
     case KorSyncStepKind::kPing:
       session.SendOnly("DLMessagePing");
@@ -70,28 +77,27 @@ const KorSyncSequence kKorSyncContactsListAll{KorWaitFor(kDeviceReady), KorReadO
                                               KorReadOne()};
 const KorSyncSequence kKorSyncContactsWrite{
     KorWaitFor(kDeviceReady), KorReadOne(),
-    {Changes(), Ack(KorWaitFor(kProcessChanges)), Ping(), Push(2), Push(3), Push(4), Push(5), Push(6), Push(7),
-     Push(8), Push(9)},
+    With(PrepareToPush(), {Push(2), Push(3), Push(4), Push(5), Push(6), Push(7), Push(8), Push(9)}),
     KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncContactsDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                             With(PrepareToPush(true), {Push(10)}), KorWaitFor(kFinished)};
+                                             With(PrepareToPush(), {Push(10)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncContactsAddGroup{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                               With(PrepareToPush(true), {Push(10), Push(11)}), KorWaitFor(kFinished)};
+                                               With(PrepareToPush(), {Push(10), Push(11)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncContactsChangeGroup{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                                  With(PrepareToPush(false), {Push(11)}), KorWaitFor(kFinished)};
+                                                  With(PrepareToPush(), {Push(11)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncCalendarsReadAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAll(), AckLoop()},
                                                KorReadOne()};
 const KorSyncSequence kKorSyncCalendarsWrite{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                             With(PrepareToPush(false), {Push(2), Push(3), Push(4), Push(5)}),
+                                             With(PrepareToPush(), {Push(2), Push(3), Push(4), Push(5)}),
                                              KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncCalendarsDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                              With(PrepareToPush(false), {Push(6)}), KorWaitFor(kFinished)};
+                                              With(PrepareToPush(), {Push(6)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncBookmarksReadAll{KorWaitFor(kDeviceReady), KorReadOne(),
                                                {PullAll(), Ack(KorReadOne())}, KorReadOne()};
 const KorSyncSequence kKorSyncBookmarksWrite{KorWaitFor(kDeviceReady), KorReadOne(),
-                                             With(PrepareToPush(false), {Push(2)}), KorWaitFor(kFinished)};
+                                             With(PrepareToPush(), {Push(2)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncBookmarksDelete{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
-                                              With(PrepareToPush(false), {Push(3)}), KorWaitFor(kFinished)};
+                                              With(PrepareToPush(), {Push(3)}), KorWaitFor(kFinished)};
 // The note service answers every exchange with exactly one reply.
 const KorSyncSequence kKorSyncNotesReadAll{KorReadOne(), KorReadOne(), {PullAll(), Ack(KorReadOne())}, KorReadOne()};
 const KorSyncSequence kKorSyncNotesWrite{KorReadOne(), KorReadOne(),

@@ -16,6 +16,7 @@ enum class KorSyncStepKind {
   kAckLoop,   // acknowledgements while the exchange's result is nonzero
   kChanges,   // "SDMessageGetChangesFromDevice"
   kAck,       // one "SDMessageAcknowledgeChangesFromDevice"
+  kDrain,     // acknowledgements of the device's change batches until it is ready to receive
   kPing,      // "DLMessagePing", nothing read
   kPush,      // "SDMessageProcessChanges" with what the module supplies for the state
 };

@@ -45,6 +45,11 @@ int32_t KorSyncSession::SendAndHandle(const std::vector<std::string>& elements, 
     case KorSyncReply::kModule:
       link_.Send(elements);
       return RunModuleHandler(reply.state);
+    case KorSyncReply::kReadOneIs: {
+      if (!link_.Send(elements)) return 0;
+      KorValue message;
+      return link_.Receive(&message) == KorDLReceive::kMessage && KorDLHoldsName(message, reply.name) ? 1 : 0;
+    }
   }
   return 0;
 }

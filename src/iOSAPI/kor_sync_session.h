@@ -23,6 +23,7 @@ enum class KorSyncReply {
   kWaitFor,  // read until a reply holds `name`
   kReadOne,  // read exactly one reply and ignore it
   kModule,   // the module handler in `state`
+  kReadOneIs,  // read exactly one reply; the result is 1 when it holds `name`
 };
 
 struct KorSyncPolicy {
@@ -34,6 +35,7 @@ struct KorSyncPolicy {
 constexpr KorSyncPolicy KorWaitFor(const char* name) { return {KorSyncReply::kWaitFor, name, 0}; }
 constexpr KorSyncPolicy KorReadOne() { return {KorSyncReply::kReadOne, "", 0}; }
 constexpr KorSyncPolicy KorModuleState(int state) { return {KorSyncReply::kModule, "", state}; }
+constexpr KorSyncPolicy KorReadOneIs(const char* name) { return {KorSyncReply::kReadOneIs, name, 0}; }
 
 class KorSyncSession {
  public:

@@ -162,6 +162,41 @@ TEST(SyncSessionTest, DeadConnectionRunsEverySequenceThrough) {
   }
 }
 
+// The device answers the acknowledgement of each change batch with the next one and that of the
+// last with "SDMessageDeviceReadyToReceiveChanges"; the write sequences acknowledge every batch
+// and push once the device is ready, whether it had one batch of changes or two.
+TEST(SyncSessionTest, WriteAcknowledgesEveryChangeBatchThenPushes) {
+  REQUIRE_FRAMEWORK();
+  for (int change_batches : {1, 2}) {
+    SCOPED_TRACE(change_batches);
+    ScriptedDevice device;
+    int pushes = 0;
+    std::thread host([&pushes, io = device.HostIo()] {
+      KorSyncSession session(io, kKorSyncContacts, nullptr);
+      KorRunSyncSequence(session, kKorSyncContactsDelete, kAnchor, [&pushes](int, std::vector<std::string>* elements) {
+        ++pushes;
+        elements->push_back(KorPlistDict({{"7", KorPlistString(kKorDLEmptyParameter)}}));
+        return true;
+      });
+    });
+    PlayGreeting(device, false);
+    EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageGetChangesFromDevice");
+    for (int b = 0; b < change_batches; ++b) {
+      device.Send(Batch(0, 0, b + 1 < change_batches));
+      EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageAcknowledgeChangesFromDevice");
+    }
+    device.Send({KorPlistString("SDMessageDeviceReadyToReceiveChanges"), KorPlistString("com.apple.Contacts")});
+    EXPECT_EQ(KorDLMessageName(device.Read()), "DLMessagePing");
+    KorValue push = device.Read();
+    EXPECT_EQ(KorDLMessageName(push), "SDMessageProcessChanges");
+    device.Send({KorPlistString("SDMessageRemapRecordIdentifiers"), KorPlistString("com.apple.Contacts"), "<dict/>"});
+    EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageFinishSessionOnDevice");
+    device.Send({KorPlistString("SDMessageDeviceFinishedSession"), KorPlistString("com.apple.Contacts")});
+    host.join();
+    EXPECT_EQ(pushes, 1);
+  }
+}
+
 TEST(SyncRecordsTest, RemapTakesStringEntriesOfEveryDict) {
   KorValue::Array items{KorValue::String("x")};
   auto first = CIOSDictionary::Create();

@@ -84,19 +84,21 @@ MobileSyncReading ReadAllRecords(DeviceSession& session, const std::string& data
   return out;
 }
 
-std::map<std::string, std::string> PushRecords(DeviceSession& session, const std::string& data_class,
-                                               uint64_t class_version, plist_t entities, int* error) {
-  Owned owned(entities);
-  std::map<std::string, std::string> remap;
+Remap PushSteps(DeviceSession& session, const std::string& data_class, uint64_t class_version,
+                const std::vector<PushStep>& steps, int* error) {
+  Remap remap;
   MobileSyncReading out;
   SyncClient client(session, data_class, class_version, &out);
   if (client.started()) ReadBatches(client.get(), &out);
   if (out.error == MOBILESYNC_E_SUCCESS) out.error = mobilesync_ready_to_send_changes_from_computer(client.get());
-  if (out.error == MOBILESYNC_E_SUCCESS) out.error = mobilesync_send_changes(client.get(), entities, 1, nullptr);
-  plist_t mapping = nullptr;
-  if (out.error == MOBILESYNC_E_SUCCESS) out.error = mobilesync_remap_identifiers(client.get(), &mapping);
-  Owned owned_mapping(mapping);
-  if (mapping) {
+  for (size_t i = 0; i < steps.size() && out.error == MOBILESYNC_E_SUCCESS; ++i) {
+    Owned entities(steps[i](remap));
+    if (!entities) continue;
+    out.error = mobilesync_send_changes(client.get(), entities.get(), i + 1 == steps.size() ? 1 : 0, nullptr);
+    plist_t mapping = nullptr;
+    if (out.error == MOBILESYNC_E_SUCCESS) out.error = mobilesync_remap_identifiers(client.get(), &mapping);
+    Owned owned_mapping(mapping);
+    if (!mapping) continue;
     ForEachEntry(mapping, [&remap](const std::string& key, plist_t value) {
       char* text = nullptr;
       if (plist_get_node_type(value) == PLIST_STRING) plist_get_string_val(value, &text);
@@ -106,6 +108,33 @@ std::map<std::string, std::string> PushRecords(DeviceSession& session, const std
   }
   *error = out.error;
   return remap;
+}
+
+std::map<std::string, std::string> PushRecords(DeviceSession& session, const std::string& data_class,
+                                               uint64_t class_version, plist_t entities, int* error) {
+  Owned owned(entities);
+  return PushSteps(session, data_class, class_version, {[&owned](const Remap&) { return owned.release(); }}, error);
+}
+
+std::vector<std::string> AnnounceAndSend(DeviceSession& session, const std::string& data_class, plist_t message,
+                                         int* error) {
+  Owned owned(message);
+  MobileSyncReading out;
+  SyncClient client(session, data_class, 106, &out);
+  std::vector<std::string> answer;
+  if (client.started()) out.error = mobilesync_send(client.get(), message);
+  plist_t reply = nullptr;
+  if (out.error == MOBILESYNC_E_SUCCESS) out.error = mobilesync_receive(client.get(), &reply);
+  Owned owned_reply(reply);
+  for (uint32_t i = 0; reply && plist_get_node_type(reply) == PLIST_ARRAY && i < plist_array_get_size(reply); ++i) {
+    char* text = nullptr;
+    plist_t item = plist_array_get_item(reply, i);
+    if (plist_get_node_type(item) == PLIST_STRING) plist_get_string_val(item, &text);
+    if (text && i != 1) answer.push_back(text);
+    std::free(text);
+  }
+  *error = out.error;
+  return answer;
 }
 
 }  // namespace vdevice_test

@@ -93,6 +93,11 @@ bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
     fault->value = words[1];
     return ParseCount(words, 2, &fault->remaining);
   }
+  if (kind == "frame") {
+    fault->kind = FaultKind::kFrame;
+    return words.size() >= 2 && ParseNumber(words[1], UINT32_MAX, &fault->amount) &&
+           ParseCount(words, 2, &fault->remaining);
+  }
   if (kind == "refuse") {
     fault->kind = FaultKind::kRefuse;
     fault->value = "ServiceProhibited";
@@ -106,7 +111,7 @@ bool ParseKindArguments(const std::vector<std::string>& words, Fault* fault) {
 bool ParseFault(const std::vector<std::string>& words, Fault* fault, std::string* error) {
   *fault = Fault();
   if (!words.empty() && ParseKindArguments(words, fault)) return true;
-  *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | disconnect PCT | unplug PCT | "
+  *error = "expected: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | frame LENGTH | disconnect PCT | unplug PCT | "
            "finish PCT | stray | passcode MS | silence MS | hostile upload|mkdir|remove|download PATH | hostile move PATH TARGET, "
            "then an optional COUNT or \"always\"";
   return false;

@@ -5,6 +5,8 @@
 //   error VALUE  the next request of the service is answered with the error VALUE
 //   refuse       the next StartService for the service is answered with an error
 //   pace MBPS    the next reply goes out at MBPS megabytes per second, as over a slower cable
+//   frame LENGTH the next message of a DeviceLink service goes out as a bare length field of
+//                LENGTH: 0 in place of the message, any other length and then the connection closes
 // and, for the backup service (com.apple.mobilebackup2):
 //   disconnect PCT    the next backup says DLMessageDisconnect once its progress reaches PCT percent
 //   unplug PCT        the device is unplugged once the next backup's progress reaches PCT percent
@@ -29,12 +31,13 @@ namespace vdevice {
 
 enum class FaultKind {
   kDrop, kStall, kError, kRefuse, kPace,
-  kDisconnectAt, kUnplugAt, kFinishAt, kPasscode, kSilence, kHostile, kStray
+  kFrame, kDisconnectAt, kUnplugAt, kFinishAt, kPasscode, kSilence, kHostile, kStray
 };
 
 struct Fault {
   FaultKind kind = FaultKind::kDrop;
-  uint64_t amount = 0;  // bytes for drop, milliseconds for stall, megabytes per second for pace
+  uint64_t amount = 0;  // bytes for drop, milliseconds for stall, megabytes per second for pace,
+                       // the announced length for frame
   std::string value;    // error text for error and refuse; percent for disconnect and unplug;
                         // the operation for hostile
   int remaining = 1;    // negative: until cleared

@@ -47,6 +47,15 @@ std::optional<std::string> ServiceStream::TakeInjectedError() {
   return fault->value;
 }
 
+std::optional<uint32_t> ServiceStream::TakeFrameLength() {
+  if (!faults_) return std::nullopt;
+  std::optional<Fault> fault = faults_->Take(service_, FaultKind::kFrame);
+  if (!fault) return std::nullopt;
+  LogLine("fault: %s sends a bare length field of %llu in place of its next message", service_.c_str(),
+          static_cast<unsigned long long>(fault->amount));
+  return static_cast<uint32_t>(fault->amount);
+}
+
 void ServiceStream::ApplyStall() {
   if (!faults_) return;
   std::optional<Fault> stall = faults_->Take(service_, FaultKind::kStall);

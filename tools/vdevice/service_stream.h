@@ -34,6 +34,8 @@ class ServiceStream {
 
   // The error armed for this service's next request, if any.
   std::optional<std::string> TakeInjectedError();
+  // The length a bare length field armed for the service's next message announces, if any.
+  std::optional<uint32_t> TakeFrameLength();
 
   const std::string& service() const { return service_; }
   const kst::KstSocket& socket() const { return socket_; }

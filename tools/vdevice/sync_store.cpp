@@ -14,6 +14,51 @@
 
 namespace vdevice {
 
+namespace {
+
+// Fields through which a dependent record names the records that own it (a phone number's
+// "contact"): a dependent record whose owners are all deleted goes with them.
+const char* const kOwnerFields[] = {"contact", "owner", "calendar", "parent"};
+
+std::string EntityOf(plist_t record) {
+  return DictString(record, "com.apple.syncservices.RecordEntityName").value_or(std::string());
+}
+
+std::set<std::string> StringSet(plist_t array) {
+  std::set<std::string> names;
+  for (uint32_t i = 0; array && i < plist_array_get_size(array); ++i) {
+    char* text = nullptr;
+    plist_t item = plist_array_get_item(array, i);
+    if (plist_get_node_type(item) == PLIST_STRING) plist_get_string_val(item, &text);
+    if (text) names.insert(text);
+    std::free(text);
+  }
+  return names;
+}
+
+bool IsString(plist_t node, const std::string& text) {
+  if (!node || plist_get_node_type(node) != PLIST_STRING) return false;
+  char* value = nullptr;
+  plist_get_string_val(node, &value);
+  const bool same = value && text == value;
+  std::free(value);
+  return same;
+}
+
+// Removes `id` from an array; true when it was there.
+bool RemoveFromArray(plist_t array, const std::string& id) {
+  bool removed = false;
+  for (uint32_t i = plist_array_get_size(array); i-- > 0;) {
+    if (IsString(plist_array_get_item(array, i), id)) {
+      plist_array_remove_item(array, i);
+      removed = true;
+    }
+  }
+  return removed;
+}
+
+}  // namespace
+
 SyncSettings LoadSyncSettings(const std::string& folder) {
   SyncSettings settings;
   std::string error;
@@ -21,14 +66,8 @@ SyncSettings LoadSyncSettings(const std::string& folder) {
   if (!json) return settings;
   settings.batch_size = DictUnsigned(json.get(), "batch_size").value_or(100);
   if (settings.batch_size == 0) settings.batch_size = 1;
-  plist_t refused = DictItem(json.get(), "refused", PLIST_ARRAY);
-  for (uint32_t i = 0; refused && i < plist_array_get_size(refused); ++i) {
-    char* text = nullptr;
-    plist_t item = plist_array_get_item(refused, i);
-    if (plist_get_node_type(item) == PLIST_STRING) plist_get_string_val(item, &text);
-    if (text) settings.refused.insert(text);
-    std::free(text);
-  }
+  settings.refused = StringSet(DictItem(json.get(), "refused", PLIST_ARRAY));
+  settings.cancelled = StringSet(DictItem(json.get(), "cancelled", PLIST_ARRAY));
   return settings;
 }
 
@@ -64,22 +103,45 @@ PlistPtr SyncStore::Apply(plist_t entities) {
   if (!entities || plist_get_node_type(entities) != PLIST_DICT) return remap;
   for (const std::string& key : DictKeys(entities)) {
     plist_t value = plist_dict_get_item(entities, key.c_str());
-    if (plist_get_node_type(value) == PLIST_STRING) {
-      char* text = nullptr;
-      plist_get_string_val(value, &text);
-      if (text && std::string(text) == kEmptyParameterString) plist_dict_remove_item(records_.get(), key.c_str());
-      std::free(text);
+    if (IsString(value, kEmptyParameterString)) {
+      Delete(key);
     } else if (plist_get_node_type(value) == PLIST_DICT) {
-      std::string id = key;
-      if (!plist_dict_get_item(records_.get(), key.c_str())) {
-        id = std::to_string(next_id_++);
-        SetString(remap.get(), key.c_str(), id);
-      }
+      std::string id = StoredIdentifier(key, value);
+      if (id.empty()) id = std::to_string(next_id_++);
+      if (id != key) SetString(remap.get(), key.c_str(), id);
       SetNode(records_.get(), id.c_str(), Copy(value));
     }
   }
   return remap;
 }
+
+std::string SyncStore::StoredIdentifier(const std::string& key, plist_t record) const {
+  if (plist_dict_get_item(records_.get(), key.c_str())) return key;
+  const size_t slash = key.find('/');
+  if (slash == std::string::npos) return std::string();
+  const std::string suffix = key.substr(slash + 1);
+  plist_t stored = plist_dict_get_item(records_.get(), suffix.c_str());
+  return stored && EntityOf(stored) == EntityOf(record) ? suffix : std::string();
+}
+
+void SyncStore::Delete(const std::string& id) {
+  if (!plist_dict_get_item(records_.get(), id.c_str())) return;
+  plist_dict_remove_item(records_.get(), id.c_str());
+  std::vector<std::string> orphans;
+  for (const std::string& key : DictKeys(records_.get())) {
+    plist_t record = plist_dict_get_item(records_.get(), key.c_str());
+    for (const std::string& field : DictKeys(record)) {
+      plist_t array = plist_dict_get_item(record, field.c_str());
+      if (plist_get_node_type(array) != PLIST_ARRAY || !RemoveFromArray(array, id)) continue;
+      for (const char* owner : kOwnerFields) {
+        if (field == owner && plist_array_get_size(array) == 0) orphans.push_back(key);
+      }
+    }
+  }
+  for (const std::string& orphan : orphans) Delete(orphan);
+}
+
+size_t SyncStore::size() const { return records_ ? plist_dict_get_size(records_.get()) : 0; }
 
 bool SyncStore::Save() const {
   rapidjson::Document document(rapidjson::kObjectType);
