@@ -24,7 +24,7 @@ void PrintUsage() {
                "              lock UDID on|off | passcode UDID | fault UDID SERVICE KIND ARGS... |\n"
                "              fault UDID SERVICE clear | list\n"
                "  vdevice profile KIND DIR [--udid UDID] [--name NAME] [--version V] [--assets N]\n"
-               "                  [--backup-files N --backup-bytes SIZE]\n"
+               "                  [--backup-files N --backup-bytes SIZE] [--songs N --playlists N]\n"
                "ADDR is UNIX:/path or 127.0.0.1:PORT (as USBMUXD_SOCKET_ADDRESS).\n"
                "fault kinds: drop BYTES | stall MS | error VALUE | refuse | pace MBPS | disconnect PCT | unplug PCT |\n"
                "  passcode MS | silence MS | hostile OP PATH [TARGET], each with an optional COUNT or \"always\".\n"
@@ -113,7 +113,8 @@ bool ParseSize(const std::string& text, uint64_t* bytes) {
 int Profile(const std::vector<std::string>& args) {
   std::vector<std::pair<std::string, std::string>> pairs;
   std::vector<std::string> rest;
-  if (!TakeOptions(args, {"--udid", "--name", "--version", "--assets", "--backup-files", "--backup-bytes"}, &pairs,
+  if (!TakeOptions(args, {"--udid", "--name", "--version", "--assets", "--backup-files", "--backup-bytes", "--songs",
+                    "--playlists"}, &pairs,
                    &rest) ||
       rest.size() != 2) {
     PrintUsage();
@@ -128,6 +129,8 @@ int Profile(const std::vector<std::string>& args) {
     if (name == "--name") request.device_name = value;
     if (name == "--version") request.product_version = value;
     if (name == "--assets") request.photo_assets = std::atoi(value.c_str());
+    if (name == "--songs") request.music_songs = std::strtoul(value.c_str(), nullptr, 10);
+    if (name == "--playlists") request.music_playlists = std::strtoul(value.c_str(), nullptr, 10);
     if (name == "--backup-files") sizes_ok = sizes_ok && ParseSize(value, &request.backup_files);
     if (name == "--backup-bytes") sizes_ok = sizes_ok && ParseSize(value, &request.backup_bytes);
   }

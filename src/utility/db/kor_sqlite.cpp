@@ -99,6 +99,8 @@ bool KorSqliteStatement::BindText(int index, std::string_view value) {
 
 int64_t KorSqliteStatement::Int64(int column) const { return sqlite3_column_int64(statement_.get(), column); }
 
+double KorSqliteStatement::Double(int column) const { return sqlite3_column_double(statement_.get(), column); }
+
 int32_t KorSqliteStatement::Int(int column) const { return sqlite3_column_int(statement_.get(), column); }
 
 bool KorSqliteStatement::IsNull(int column) const {

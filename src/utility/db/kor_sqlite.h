@@ -61,6 +61,7 @@ class KorSqliteStatement {
 
   int64_t Int64(int column) const;
   int32_t Int(int column) const;
+  double Double(int column) const;
   bool IsNull(int column) const;
   // NULL reads as the empty string.
   std::string Text(int column) const;
