@@ -190,6 +190,14 @@ int KSTPluginBus::Publish(KSTObserveData* event) {
   return result;
 }
 
+bool KSTPluginBus::HasReceivers(const std::string& event, uintptr_t sender) {
+  KSTHandlerRecord handler{};
+  for (size_t index = 0; HandlerAt(event, index, &handler); ++index) {
+    if (handler.receive && handler.identity != sender) return true;
+  }
+  return false;
+}
+
 int KSTPluginBus::PublishFunction(KSTObserveData* event) { return Get().Publish(event); }
 
 std::optional<KSTPluginRecord> KSTPluginBus::FindPlugin(const std::string& name) {

@@ -43,6 +43,8 @@ class KSTPluginBus {
   void Subscribe(const std::string& event, const KSTHandlerRecord& handler);
   // The last called receive function's result, or 0 (also when the sender is 0).
   int Publish(KSTObserveData* event);
+  // True when publishing `event` from `sender` would reach at least one receive function.
+  bool HasReceivers(const std::string& event, uintptr_t sender);
   // The function plug-ins are given to publish with.
   static int PublishFunction(KSTObserveData* event);
 

@@ -38,6 +38,26 @@ int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
   return SendAttachment(stage, std::string_view(buffer.GetString(), buffer.GetSize()));
 }
 
+int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Value& object, size_t per_message) {
+  if (!object.IsObject()) return 0;
+  if (per_message == 0) per_message = 1;
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  size_t in_chunk = 0;
+  for (auto member = object.MemberBegin(); member != object.MemberEnd(); ++member) {
+    if (in_chunk == 0) writer.StartObject();
+    member->name.Accept(writer);
+    member->value.Accept(writer);
+    if (++in_chunk < per_message && member + 1 != object.MemberEnd()) continue;
+    writer.EndObject();
+    if (int rc = listing->SendAttachment(stage, std::string_view(buffer.GetString(), buffer.GetSize()))) return rc;
+    buffer.Clear();
+    writer.Reset(buffer);
+    in_chunk = 0;
+  }
+  return 0;
+}
+
 KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size)
     : listing_(listing), stage_(stage), batch_size_(batch_size == 0 ? 1 : batch_size) {}
 

@@ -49,6 +49,10 @@ class KorListing {
   uint32_t group_ = 0;
 };
 
+// Sends the members of a JSON object in messages of at most `per_message` members, each message
+// an object holding its members in their order; nothing when the object is empty.
+int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Value& object, size_t per_message);
+
 // Collects records (JSON texts) into "[" + records joined by "," + "]" and sends each batch of
 // `batch_size` records at the given stage.
 class KorRecordBatcher {

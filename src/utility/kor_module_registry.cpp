@@ -5,12 +5,15 @@
 #include "utility/kor_module.h"
 #include "utility/module/app/kor_module_app.h"
 #include "utility/module/basicinfo/kor_module_basicinfo.h"
+#include "utility/module/bookmark/kor_module_bookmark.h"
+#include "utility/module/calendar/kor_module_calendar.h"
 #include "utility/module/connect/kor_module_connect.h"
 #include "utility/module/control/kor_module_control.h"
 #include "utility/module/erase/kor_module_erase.h"
 #include "utility/module/file/kor_module_file.h"
 #include "utility/module/itunes/kor_module_itunes.h"
 #include "utility/module/media/kor_module_media.h"
+#include "utility/module/note/kor_module_note.h"
 #include "utility/module/sms/kor_module_sms.h"
 #include "utility/module/plugins/kor_module_plugins.h"
 #include "utility/module/plugins/kor_plugin_platform_functions.h"
@@ -49,8 +52,15 @@ void KorModuleRegistry::RegisterBuiltInModules() {
         {kKorCommandBackup, kKorCommandRestore, kKorCommandListBackups, kKorCommandFindMyDevice,
          kKorCommandBackupEncryption, kKorCommandBackupPassword, kKorCommandMediaAppRunning, kKorCommandEndMediaApp,
          kKorCommandExtractDatabases});
+  auto* note = static_cast<KorModuleNote*>(Adopt(std::make_unique<KorModuleNote>()));
+  enter(note, {kKorCommandNoteList, kKorCommandNoteAdd, kKorCommandNoteFromBackup});
+  enter(Adopt(std::make_unique<KorModuleCalendar>()),
+        {kKorCommandCalendarList, kKorCommandCalendarWrite, kKorCommandCalendarDelete});
+  enter(Adopt(std::make_unique<KorModuleBookmark>()),
+        {kKorCommandBookmarkList, kKorCommandBookmarkWrite, kKorCommandBookmarkDelete});
   // The modules that use databases out of a backup hear of them in this order.
   itunes->Attach(sms);
+  itunes->Attach(note);
   enter(Adopt(std::make_unique<KorModulePhoto>()), {kKorCommandPhotoList, kKorCommandAlbumList, kKorCommandAlbumPhotos,
                                                     kKorCommandThumbnails, kKorCommandDeletePhotos});
   enter(Adopt(std::make_unique<KorModuleMedia>()),

@@ -24,6 +24,11 @@ int BackupsCommand(const GlobalOptions& options, const std::vector<std::string>&
 int EncryptionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int CalendarsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AddEventCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int NotesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AddNoteCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int BookmarksCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int PluginCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int AlbumsCommand(const GlobalOptions& options, const std::vector<std::string>& args);

@@ -68,6 +68,14 @@ Device commands (the device is the first that becomes ready unless --device UDID
   wipe-free-space [--level N] overwrites the free space with zeros, N passes (at most 2,
                               default 1) (1701)
 
+Personal data over the synchronisation service (an empty listing says why in one line):
+  calendars [--json]          calendars with their events, alarms and recurrences (1500)
+  add-event FILE.json         writes an event (1501): FILE.json maps record kinds to whole
+                              process-changes texts; prints the identifiers the device assigned
+  notes [--json]              the device's notes (1200)
+  add-note TITLE TEXT         adds a plain-text note (1201) and prints it as the device keeps it
+  bookmarks [--json]          the browser bookmarks as a tree of folders (1400)
+
 Backups (progress bar on a terminal, JSON lines otherwise):
   backup [--to ROOT]          a full backup under ROOT (default: the user's backup root,
                               $XDG_DATA_HOME or ~/.local/share, "Apple Computer/MobileSync/Backup")
@@ -145,6 +153,11 @@ int main(int argc, char** argv) {
   if (command == "encryption") return ctl::EncryptionCommand(options, args);
   if (command == "extract") return ctl::ExtractCommand(options, args);
   if (command == "messages") return ctl::MessagesCommand(options, args);
+  if (command == "calendars") return ctl::CalendarsCommand(options, args);
+  if (command == "add-event") return ctl::AddEventCommand(options, args);
+  if (command == "notes") return ctl::NotesCommand(options, args);
+  if (command == "add-note") return ctl::AddNoteCommand(options, args);
+  if (command == "bookmarks") return ctl::BookmarksCommand(options, args);
   if (command == "plugin") return ctl::PluginCommand(options, args);
   if (command == "photos") return ctl::PhotosCommand(options, args);
   if (command == "albums") return ctl::AlbumsCommand(options, args);

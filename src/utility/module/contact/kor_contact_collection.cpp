@@ -1,12 +1,8 @@
 #include "utility/module/contact/kor_contact_collection.h"
 
-#include <cstdio>
-#include <ctime>
-#include <regex>
-
 #include "iOSAPI/kor_sync_records.h"
 #include "iOSAPI/kor_sync_sequence.h"
-#include "platform/kst_local_time.h"
+#include "iOSAPI/kor_sync_time.h"
 
 namespace {
 
@@ -16,23 +12,6 @@ constexpr const char* kGroupKind = "com.apple.contacts.Group";
 
 rapidjson::Value Text(const std::string& text, rapidjson::Document::AllocatorType& allocator) {
   return rapidjson::Value(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
-}
-
-// Days from 1970-01-01 to the civil date (proleptic Gregorian), without the process's zone.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(year - era * 400);
-  const unsigned doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool ValidDate(int year, int month, int day) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12 || day < 1) return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 // Adds every string field (times converted) and, when asked, integer fields as decimal text.
@@ -49,21 +28,6 @@ void CopyFields(const CIOSDictionary& record, bool integers, rapidjson::Value* o
 }
 
 }  // namespace
-
-std::string KorLocalTimeText(const std::string& text) {
-  static const std::regex kUtcTime("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
-  if (!std::regex_match(text, kUtcTime)) return text;
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-  std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ", &year, &month, &day, &hour, &minute, &second);
-  if (!ValidDate(year, month, day) || hour > 23 || minute > 59 || second > 60) return std::string();
-  const int64_t seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                          hour * 3600 + minute * 60 + second;
-  const KstLocalTime local = KstLocalTimeAt(seconds);
-  char out[32];
-  std::snprintf(out, sizeof(out), "%.4u-%.2u-%.2u %.2u:%.2u:%.2u", local.year % 10000u, local.month % 100u,
-                local.day % 100u, local.hour % 100u, local.minute % 100u, local.second % 100u);
-  return out;
-}
 
 KorContactCollection::KorContactCollection() {
   contacts_.SetObject();

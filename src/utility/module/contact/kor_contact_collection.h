@@ -8,10 +8,7 @@
 #include <string>
 
 #include "iOSAPI/kor_sync_session.h"
-
-// A device time text "YYYY-MM-DDThh:mm:ssZ" as local "YYYY-MM-DD hh:mm:ss"; empty when it has
-// that form but is no valid time. Other texts come back unchanged.
-std::string KorLocalTimeText(const std::string& text);
+#include "iOSAPI/kor_sync_time.h"
 
 class KorContactCollection : public KorSyncReplyHandler {
  public:

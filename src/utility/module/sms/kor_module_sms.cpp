@@ -1,14 +1,11 @@
 #include "utility/module/sms/kor_module_sms.h"
 
-#include <cstring>
-
 #include "platform/kst_log.h"
 #include "platform/qr_task_schedular.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_device.h"
 #include "utility/kor_listing.h"
-#include "utility/kor_task_meta_data.h"
-#include "utility/module/itunes/kor_backup_extract_event.h"
+#include "utility/module/itunes/kor_backup_extract_notice.h"
 #include "utility/module/sms/kor_sms_json.h"
 
 namespace {
@@ -67,24 +64,11 @@ int KorModuleSms::StreamConversations(const kst::IPCPacket* packet, const std::s
 }
 
 const KorBackupExtractEvent* KorSmsDatabaseEvent(void* record, const char* event_name) {
-  if (!record || !event_name || std::strcmp(event_name, kKorItunesBackupExtractFile) != 0) return nullptr;
-  const auto* event = static_cast<const KorBackupExtractEvent*>(record);
-  if (event->name != kKorSmsBackupName || !event->packet) return nullptr;
-  return event;
+  return KorExtractEventFor(record, event_name, kKorSmsBackupName);
 }
 
 void KorModuleSms::Update(void* record, const char* event_name) {
-  const KorBackupExtractEvent* event = KorSmsDatabaseEvent(record, event_name);
-  if (!event) return;
-  std::string uuid = event->device ? event->device->UniqueDeviceId() : std::string();
-  if (auto task = FindCommandTask(event->packet)) {
-    if (auto meta = task->GetTaskDataAs<TaskMetaData>()) meta->text = event->local_path;
+  if (const KorBackupExtractEvent* event = KorSmsDatabaseEvent(record, event_name)) {
+    KorForwardExtractedPath(*event, "sms_db_path");
   }
-  rapidjson::Document info(rapidjson::kObjectType);
-  VelJsonUtil::AddJsonDictStringValue(info, info.GetAllocator(), "sms_db_path", event->local_path);
-  KorMessage message;
-  message.stage = kStageConversation;
-  message.uuid = uuid;
-  message.info = VelJsonUtil::ToString(info);
-  SendIntermediate(event->packet, message);
 }

@@ -1,0 +1,95 @@
+#include "utility/module/bookmark/kor_module_bookmark.h"
+
+#include "iOSAPI/kor_sync_push_text.h"
+#include "iOSAPI/kor_sync_records.h"
+#include "platform/kst_log.h"
+#include "platform/vel_json_util.h"
+#include "utility/kor_listing.h"
+#include "utility/kor_sync_command.h"
+#include "utility/module/bookmark/kor_bookmark_tree.h"
+
+namespace {
+
+constexpr int32_t kStageCount = 1;
+constexpr int32_t kStageNodes = 2;
+constexpr int kStateWrite = 2;
+constexpr int kStateDelete = 3;
+
+// Keeps the identifier remapping of a write; every other reply is ignored.
+class BookmarkReplies : public KorSyncReplyHandler {
+ public:
+  void OnReply(int state, const KorValue& reply, bool* /*again*/, int32_t* /*result*/) override {
+    if (state == kStateWrite) KorSyncCollectRemap(reply, &remap_);
+  }
+  const KorSyncRemap& Remap() const { return remap_; }
+
+ private:
+  KorSyncRemap remap_;
+};
+
+}  // namespace
+
+int KorModuleBookmark::OnCommand(kst::IPCPacket* packet) {
+  KorCommandPayload payload = KorParseCommandPayload(packet);
+  DeviceCommand command;
+  int early_reply = 0;
+  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
+  if (payload.format != 1) return SendResult(packet, command.uuid, kKorOk);
+  int result = kKorOk;
+  switch (packet->command) {
+    case kKorCommandBookmarkList:
+      result = ListBookmarks(packet, command);
+      break;
+    case kKorCommandBookmarkWrite:
+      result = WriteBookmarks(packet, command, payload);
+      break;
+    case kKorCommandBookmarkDelete:
+      result = DeleteBookmark(command, payload);
+      break;
+    default:
+      break;
+  }
+  if (result == kKorStopped) return FinishStopped(packet, command.uuid);
+  return SendResult(packet, command.uuid, result);
+}
+
+int KorModuleBookmark::ListBookmarks(kst::IPCPacket* packet, const DeviceCommand& command) {
+  KorSyncBatchCollector records;
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncBookmarks, kKorSyncBookmarksReadAll, &records)) return rc;
+  if (IsStopped(packet)) return kKorStopped;
+  const rapidjson::Document tree = KorBookmarkTree(records.Records());
+  KorListing listing(packet, command.uuid);
+  listing.SetInfo(KorCountInfo(KorSyncListingCount(command.device, records.Records().size(), "Bookmarks")));
+  if (int rc = listing.SendStage(kStageCount)) return rc;
+  for (const rapidjson::Value& node : tree.GetArray()) {
+    if (int rc = listing.SendValue(kStageNodes, node)) return rc;
+  }
+  return kKorOk;
+}
+
+int KorModuleBookmark::WriteBookmarks(kst::IPCPacket* packet, const DeviceCommand& command,
+                                      const KorCommandPayload& payload) {
+  std::string text;
+  std::vector<std::string> elements;
+  if (!KorInflateAttachment(payload, &text) || !KorSyncPushElements(text, kKorSyncBookmarks.name, &elements)) {
+    return kKorBadParameters;
+  }
+  BookmarkReplies replies;
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncBookmarks, kKorSyncBookmarksWrite, &replies,
+                                KorSyncPushOnce(std::move(elements)))) {
+    return rc;
+  }
+  KorListing listing(packet, command.uuid);
+  return listing.SendAttachment(kStageNodes, KorSyncRemapJson({{kKorSyncBookmarks.name, &replies.Remap()}}));
+}
+
+int KorModuleBookmark::DeleteBookmark(const DeviceCommand& command, const KorCommandPayload& payload) {
+  rapidjson::Document parameters;
+  std::string id;
+  if (!ParseCommandParameters(payload, &parameters) || !VelJsonUtil::GetString(parameters, "id", &id)) {
+    return kKorBadParameters;
+  }
+  BookmarkReplies ignored;
+  return KorRunDeviceSync(command.device, kKorSyncBookmarksV106, kKorSyncBookmarksDelete, &ignored,
+                          KorSyncPushOnce(KorSyncDeletionElements(id)));
+}
