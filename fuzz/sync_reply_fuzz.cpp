@@ -1,5 +1,6 @@
 // The synchronisation session with the fuzzer as the device: every reply of a listing and of a
-// write goes through the batch collector, the contact collection and the remap collection.
+// write goes through the batch collector, the contact, calendar and note collections and the
+// remap collection; the records then go through the calendar linking and the bookmark tree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +12,10 @@
 #include "iOSAPI/kor_sync_records.h"
 #include "iOSAPI/kor_sync_sequence.h"
 #include "iOSAPI/mobile_export_fun.h"
+#include "utility/module/bookmark/kor_bookmark_tree.h"
+#include "utility/module/calendar/kor_calendar_collection.h"
 #include "utility/module/contact/kor_contact_collection.h"
+#include "utility/module/note/kor_note_collection.h"
 
 namespace {
 
@@ -21,10 +25,16 @@ class FuzzHandler : public KorSyncReplyHandler {
   void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override {
     batches.OnReply(state, reply, again, result);
     contacts.OnReply(state, reply, again, result);
+    calendars.OnReply(state, reply, again, result);
+    calendars.OnReply(state + 2, reply, again, result);
+    notes.OnReply(state, reply, again, result);
+    notes.OnReply(state + 1, reply, again, result);
     KorSyncCollectRemap(reply, &remap);
   }
   KorSyncBatchCollector batches;
   KorContactCollection contacts;
+  KorCalendarCollection calendars;
+  KorNoteCollection notes;
   std::map<std::string, std::string> remap;
 };
 
@@ -45,6 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!record.fields.IsDictionary()) std::abort();
     }
     if (handler.batches.Records().size() > kKorSyncMaxRecords) std::abort();
+    if (!handler.calendars.Calendars().IsObject()) std::abort();
+    if (!KorBookmarkTree(handler.batches.Records()).IsArray()) std::abort();
+    for (const KorNote& note : handler.notes.Notes()) KorNoteJson(note);
   }
   return 0;
 }

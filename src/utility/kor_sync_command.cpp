@@ -27,6 +27,10 @@ int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncData
 
 int64_t KorSyncListingCount(const std::shared_ptr<KorDevice>& device, size_t records, const char* settings_key) {
   if (records != 0) return static_cast<int64_t>(records);
+  // Domain values are read in a session.
+  int result = 0;
+  auto session = KorDeviceHandles::Get().GetSession(device->Device(), &result);
+  if (!session) KLOG(WARNING) << "no session for reading the synchronisation settings: " << result;
   return KorDataClassSyncedElsewhere(device->Device(), settings_key) ? -1 : 0;
 }
 

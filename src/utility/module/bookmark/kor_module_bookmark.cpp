@@ -12,8 +12,7 @@ namespace {
 
 constexpr int32_t kStageCount = 1;
 constexpr int32_t kStageNodes = 2;
-constexpr int kStateWrite = 2;
-constexpr int kStateDelete = 3;
+constexpr int kStateWrite = 2;  // a deletion's reply (state 3) is ignored
 
 // Keeps the identifier remapping of a write; every other reply is ignored.
 class BookmarkReplies : public KorSyncReplyHandler {
