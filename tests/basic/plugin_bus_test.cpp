@@ -84,6 +84,14 @@ TEST(PluginBusTest, BroadcastSkipsItsSenderAndATargetReachesOnlyItself) {
   EXPECT_TRUE(Listener::heard.empty());
 }
 
+TEST(PluginBusTest, AnEventHasReceiversOnlyWhenSomeoneButTheSenderListens) {
+  auto& bus = KSTPluginBus::Get();
+  bus.Subscribe("ONLY_SELF", KSTHandlerRecord{&KSTPluginBus::PublishFunction, &Listener::Receive, 21, nullptr});
+  EXPECT_FALSE(bus.HasReceivers("ONLY_SELF", 21));
+  EXPECT_TRUE(bus.HasReceivers("ONLY_SELF", 22));
+  EXPECT_FALSE(bus.HasReceivers("NO_SUBSCRIBERS_AT_ALL", 22));
+}
+
 // A plug-in folder with version sub-folders made from the built sample plug-in.
 class PluginFolderTest : public ::testing::Test {
  protected:
