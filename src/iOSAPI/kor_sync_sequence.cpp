@@ -69,7 +69,10 @@ void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence
                         const KorSyncPushSource& pushes) {
   session.Greeting(sequence.greeting);
   session.Announce(computer_anchor, sequence.announce);
-  for (const KorSyncStep& step : sequence.middle) RunStep(session, step, pushes);
+  for (const KorSyncStep& step : sequence.middle) {
+    RunStep(session, step, pushes);
+    if (session.HandlerEndsSession()) return;
+  }
   session.Exchange("SDMessageFinishSessionOnDevice", sequence.finish);
 }
 

@@ -37,7 +37,8 @@ struct KorSyncSequence {
 // (normally a dict of records); false when the module has nothing to push in that state.
 using KorSyncPushSource = std::function<bool(int state, std::vector<std::string>* elements)>;
 
-// Runs Greeting, Announce, the middle steps and Finish on an open session.
+// Runs Greeting, Announce, the middle steps and Finish on an open session; a handler that ends
+// the session stops it after the step that made it do so.
 void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence, const std::string& computer_anchor,
                         const KorSyncPushSource& pushes);
 

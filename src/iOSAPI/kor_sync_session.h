@@ -17,6 +17,9 @@ class KorSyncReplyHandler {
  public:
   virtual ~KorSyncReplyHandler() = default;
   virtual void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) = 0;
+  // True once a write cannot go on (the device assigned no identifier to the record the later
+  // pushes name): the sequence then ends at once, without its further steps and its finish.
+  virtual bool EndsSession() const { return false; }
 };
 
 enum class KorSyncReply {
@@ -52,6 +55,7 @@ class KorSyncSession {
   int32_t Exchange(const char* message, const KorSyncPolicy& reply);
   // Sends "<name>, <data class>, <elements…>" (elements already XML) and handles the replies.
   int32_t ExchangeWith(const char* message, const std::vector<std::string>& elements, const KorSyncPolicy& reply);
+  bool HandlerEndsSession() const { return handler_ != nullptr && handler_->EndsSession(); }
   // Sends "<name>, <data class>" and reads nothing.
   void SendOnly(const char* message);
 

@@ -3,6 +3,11 @@
 // the note a write pushes, and process-changes texts the front-end supplies.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "framework_environment.h"
+#include "iOSAPI/kor_plist_xml.h"
+
 #include "iOSAPI/kor_sync_push_text.h"
 #include "iOSAPI/kor_sync_sequence.h"
 #include "iOSAPI/kor_xml_value.h"
@@ -11,6 +16,7 @@
 #include "utility/module/calendar/kor_calendar_collection.h"
 #include "utility/module/note/kor_note_collection.h"
 #include "utility/module/note/kor_note_write.h"
+#include "scripted_device.h"
 #include "zone_guard.h"
 
 namespace {
@@ -100,6 +106,31 @@ TEST(CalendarCollectionTest, EachPushStateKeepsTheRemapOfItsKind) {
   EXPECT_TRUE(collection.Remap(kKorCalendarStateAlarm).empty());
   EXPECT_EQ(collection.RemapJson(),
             R"({"com.apple.calendars.Calendar":{"hc":"11"},"com.apple.calendars.Event":{"he":"12"}})");
+}
+
+// A device that assigns the calendar no identifier (here: one that has gone) ends the write after
+// the calendar's push: no event, alarm or recurrence is pushed and no finish is sent.
+TEST(CalendarCollectionTest, AWriteEndsAfterACalendarWithoutIdentifier) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  std::vector<int> states;
+  KorCalendarCollection replies;
+  std::thread host([&, io = device.HostIo()] {
+    KorSyncSession session(io, kKorSyncCalendars, &replies);
+    KorRunSyncSequence(session, kKorSyncCalendarsWrite, "2027-01-01 09:03:04 +0100",
+                       [&](int state, std::vector<std::string>* elements) {
+                         states.push_back(state);
+                         if (state == kKorCalendarStateCalendar) replies.NoteCalendarStep();
+                         elements->push_back(KorPlistDict({{"h", KorPlistDict({})}}));
+                         return true;
+                       });
+  });
+  device.Send({KorPlistString("DLMessageVersionExchange"), KorPlistInteger(300), KorPlistInteger(100)});
+  device.Read();
+  device.Hangup();
+  host.join();
+  EXPECT_EQ(states, std::vector<int>{kKorCalendarStateCalendar});
+  EXPECT_TRUE(replies.EndsSession());
 }
 
 TEST(BookmarkTreeTest, AFolderWithTwoBookmarksAndAnEmptyFolderIsOneNodeWithThreeChildren) {

@@ -26,6 +26,10 @@ constexpr int kKorCalendarStateDelete = 6;
 class KorCalendarCollection : public KorSyncReplyHandler {
  public:
   void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override;
+  // The write's calendar step has come (whether or not it had a text to push).
+  void NoteCalendarStep() { calendar_step_done_ = true; }
+  // After the calendar step without a device identifier for the calendar.
+  bool EndsSession() const override { return calendar_step_done_ && remaps_[0].empty(); }
 
   // {"<calendar id>": calendar object, …} in arrival order, events attached to their calendar
   // and alarms and recurrences to their event.
@@ -39,4 +43,5 @@ class KorCalendarCollection : public KorSyncReplyHandler {
 
   KorSyncBatchCollector batches_;
   KorSyncRemap remaps_[4];
+  bool calendar_step_done_ = false;
 };

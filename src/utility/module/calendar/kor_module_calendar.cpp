@@ -22,19 +22,19 @@ bool FirstEntry(const KorSyncRemap& remap, std::pair<std::string, std::string>* 
 // The front-end's process-changes texts of a write, host identifiers replaced as the pushes go.
 class EventWrite {
  public:
-  EventWrite(const rapidjson::Document& parameters, const KorCalendarCollection& replies)
+  EventWrite(const rapidjson::Document& parameters, KorCalendarCollection* replies)
       : parameters_(parameters), replies_(replies) {}
 
   bool operator()(int state, std::vector<std::string>* elements) const {
+    // Without a device identifier for the calendar the session ends after this step.
+    if (state == kKorCalendarStateCalendar) replies_->NoteCalendarStep();
     std::string text;
     if (!VelJsonUtil::GetString(parameters_, KindOf(state), &text)) return false;
-    // Without a device identifier for the calendar the write ends: nothing else is pushed.
-    if (state != kKorCalendarStateCalendar && replies_.Remap(kKorCalendarStateCalendar).empty()) return false;
     std::pair<std::string, std::string> ids;
-    if (state == kKorCalendarStateEvent && FirstEntry(replies_.Remap(kKorCalendarStateCalendar), &ids)) {
+    if (state == kKorCalendarStateEvent && FirstEntry(replies_->Remap(kKorCalendarStateCalendar), &ids)) {
       text = KorReplaceAll(std::move(text), ids.first, ids.second);
     }
-    if (state > kKorCalendarStateEvent && FirstEntry(replies_.Remap(kKorCalendarStateEvent), &ids)) {
+    if (state > kKorCalendarStateEvent && FirstEntry(replies_->Remap(kKorCalendarStateEvent), &ids)) {
       text = KorReplaceAll(std::move(text), ids.first, ids.second);
     }
     if (!KorSyncPushElements(text, "com.apple.Calendars", elements)) {
@@ -59,7 +59,7 @@ class EventWrite {
   }
 
   const rapidjson::Document& parameters_;
-  const KorCalendarCollection& replies_;
+  KorCalendarCollection* replies_;
 };
 
 }  // namespace
@@ -97,7 +97,7 @@ int KorModuleCalendar::ListCalendars(kst::IPCPacket* packet, const DeviceCommand
 int KorModuleCalendar::WriteEvent(kst::IPCPacket* packet, const DeviceCommand& command,
                                   const rapidjson::Document& parameters) {
   KorCalendarCollection replies;
-  const EventWrite pushes(parameters, replies);
+  const EventWrite pushes(parameters, &replies);
   if (int rc = KorRunDeviceSync(command.device, kKorSyncCalendars, kKorSyncCalendarsWrite, &replies, pushes)) return rc;
   if (replies.Remap(kKorCalendarStateCalendar).empty()) return kKorCalendarNoIdentifier;
   KorListing listing(packet, command.uuid);
