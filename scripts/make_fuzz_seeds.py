@@ -87,6 +87,20 @@ def main(root):
     write(root, "sms_database", "conversation_schema", messages_database())
     write(root, "itunes_db", "plain", itunes_db(False))
     write(root, "itunes_db", "compressed", itunes_db(True))
+    def media_plist(body):
+        return (b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">' + body + b'</plist>\n')
+    write(root, "media_lists", "books", media_plist(
+        b"<dict><key>Books</key><array><dict><key>Name</key><string>The Time Machine</string>"
+        b"<key>Path</key><string>KZQT.epub</string><key>Artist</key><string>H. G. Wells</string>"
+        b"<key>Genre</key><string>Fiction</string><key>Has Artwork</key><false/></dict></array></dict>"))
+    write(root, "media_lists", "ringtones", media_plist(
+        b"<dict><key>Ringtones</key><dict><key>DQXC.m4r</key><dict><key>Name</key><string>Marimba</string>"
+        b"<key>Total Time</key><integer>28400</integer></dict></dict></dict>"))
+    write(root, "media_lists", "manifest", media_plist(
+        b"<dict><key>20230521 094512</key><dict><key>RCComposedAVURL</key>"
+        b"<string>file:///var/mobile/Media/Recordings/20230521%20094512.m4a</string>"
+        b"<key>RCSavedRecordingTitle</key><string>Band rehearsal</string>"
+        b"<key>RCSavedRecordingCreationDate</key><date>2023-05-21T09:45:12Z</date></dict></dict>"))
     write(root, "photo_database", "core_data", photo_database(
         """create table ZASSET (Z_PK integer primary key, ZSAVEDASSETTYPE integer, ZDIRECTORY varchar,
              ZFILENAME varchar, ZORIENTATION integer, ZADDITIONALATTRIBUTES integer, ZDATECREATED timestamp,

@@ -137,7 +137,7 @@ TEST_F(PluginModuleTest, PlatformFunctionsAnswerOrAreLeftAlone) {
   ASSERT_TRUE(tandrel_->Link().Send(1800, 400, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_RECORDING_QUERY_LIST"));
   Result(400, &json);
   ASSERT_TRUE(json.IsObject());
-  EXPECT_EQ(json["result"].GetInt(), 0) << "a data function without its module reports failure";
+  EXPECT_EQ(json["result"].GetInt(), 0) << "a data function without its request reports failure";
 
   ASSERT_TRUE(tandrel_->Link().Send(1800, 401, Request(1, "SAMPLE_PLATFORM"), "LIBPLATFORM_NO_SUCH_FUNCTION"));
   Result(401, &json);

@@ -12,6 +12,7 @@ void ModuleTest::StartWith(const std::string& kind, const std::function<void(con
   ASSERT_TRUE(vd.Start({profile}));
   harness::TandrelOptions options;
   options.environment = environment;
+  options.load_modules = load_modules;
   options.environment["USBMUXD_SOCKET_ADDRESS"] = vd.socket_address();
   tandrel = std::make_unique<harness::Tandrel>(options);
   ASSERT_TRUE(tandrel->Start());

@@ -30,6 +30,8 @@ class ModuleTest : public ::testing::Test {
   vdevice_test::VdeviceFixture vd;
   // Further environment for the Tandrel that StartWith starts.
   std::map<std::string, std::string> environment;
+  // Plug-in folders the Tandrel that StartWith starts loads.
+  std::vector<std::string> load_modules;
   std::unique_ptr<harness::Tandrel> tandrel;
   std::string profile;
   std::string udid;

@@ -34,6 +34,11 @@ int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& 
 int AlbumsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ThumbsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DeletePhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int BooksCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RingtonesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RecordingsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AddBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int RemoveBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int RestartFrameworkCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int InstallDriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "ctl_commands.h"
+#include "ctl_listing.h"
 #include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
 
@@ -24,34 +25,6 @@ std::string ListingInfo(const ArgList& list, bool with_album) {
   return "\"info\":{" + info + "}";
 }
 
-// Every object of the stage-2 batches, in order.
-std::vector<rapidjson::Document> BatchObjects(const std::vector<frontend::Message>& messages) {
-  std::vector<rapidjson::Document> objects;
-  for (const frontend::Message& message : messages) {
-    rapidjson::Document batch;
-    if (message.status != 2 || message.stage != 2 || !VelJsonUtil::Parse(message.attachment, &batch) ||
-        !batch.IsArray()) {
-      continue;
-    }
-    for (rapidjson::Value& entry : batch.GetArray()) {
-      rapidjson::Document object;
-      object.CopyFrom(entry, object.GetAllocator());
-      objects.push_back(std::move(object));
-    }
-  }
-  return objects;
-}
-
-std::string Text(const rapidjson::Value& object, const char* key) {
-  auto member = object.FindMember(key);
-  if (member == object.MemberEnd()) return std::string();
-  return member->value.IsString() ? member->value.GetString() : VelJsonUtil::ToString(member->value);
-}
-
-bool FailedFinal(const std::vector<frontend::Message>& messages) {
-  return messages.empty() || messages.back().status != 1;
-}
-
 }  // namespace
 
 int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
@@ -66,8 +39,8 @@ int PhotosCommand(const GlobalOptions& options, const std::vector<std::string>& 
   if (!messages || FailedFinal(*messages)) return code == kExitOk ? kExitFailed : code;
   auto photos = BatchObjects(*messages);
   for (const rapidjson::Document& photo : photos) {
-    std::printf("%8s  %s  %s\n", Text(photo, "Z_PK").c_str(), Text(photo, "ZDATECREATED").c_str(),
-                Text(photo, "PATH").c_str());
+    std::printf("%8s  %s  %s\n", MemberText(photo, "Z_PK").c_str(), MemberText(photo, "ZDATECREATED").c_str(),
+                MemberText(photo, "PATH").c_str());
   }
   std::printf("%zu photos\n", photos.size());
   return code;
@@ -85,8 +58,8 @@ int AlbumsCommand(const GlobalOptions& options, const std::vector<std::string>& 
   auto albums = BatchObjects(*messages);
   std::printf("%4s %8s %7s  %s\n", "type", "id", "count", "title");
   for (const rapidjson::Document& album : albums) {
-    std::printf("%4s %8s %7s  %s\n", Text(album, "TYPE").c_str(), Text(album, "Z_PK").c_str(),
-                Text(album, "COUNT").c_str(), Text(album, "TITLE").c_str());
+    std::printf("%4s %8s %7s  %s\n", MemberText(album, "TYPE").c_str(), MemberText(album, "Z_PK").c_str(),
+                MemberText(album, "COUNT").c_str(), MemberText(album, "TITLE").c_str());
   }
   std::printf("%zu albums\n", albums.size());
   return code;
@@ -145,12 +118,12 @@ int ThumbsCommand(const GlobalOptions& options, const std::vector<std::string>& 
   for (const frontend::Message& message : *messages) {
     rapidjson::Document info;
     if (message.status != 2 || !message.info || !VelJsonUtil::Parse(*message.info, &info) || !info.IsObject()) continue;
-    std::string file = options.save_dir + "/" + ThumbnailFileName(Text(info, "id"), message.attachment);
+    std::string file = options.save_dir + "/" + ThumbnailFileName(MemberText(info, "id"), message.attachment);
     if (!kst::WriteWholeFile(file, message.attachment)) {
       std::cerr << "tandrelctl: cannot write " << file << "\n";
       return kExitFailed;
     }
-    std::cout << Text(info, "id") << ": " << Text(info, "path") << " -> " << file << "\n";
+    std::cout << MemberText(info, "id") << ": " << MemberText(info, "path") << " -> " << file << "\n";
     ++saved;
   }
   std::cout << saved << " of " << list.positional.size() << " thumbnails saved\n";

@@ -57,6 +57,12 @@ Device commands (the device is the first that becomes ready unless --device UDID
                               image files named after the IDs
   delete-photos NAME          deletes, on the attached devices, the /DCIM files whose name
                               contains NAME (command 404)
+  books                       books with their size, title and artist (group 1008 of 1001)
+  ringtones                   ringtones with their duration (group 1003 of 1001)
+  recordings                  voice recordings with date, duration and source (1002)
+  add-book FILE               puts an .epub or .pdf book on the device and into its book list
+                              (1012); prints the device path it got
+  remove-book DEVICE_PATH...  removes books from their book lists and the device (1013)
   apps [--icons DIR]          user applications with versions and sizes (501); with --icons
                               their icons saved as DIR/<bundle id>.png (502)
   install FILE.ipa...         installs packages (504)
@@ -163,6 +169,11 @@ int main(int argc, char** argv) {
   if (command == "albums") return ctl::AlbumsCommand(options, args);
   if (command == "thumbs") return ctl::ThumbsCommand(options, args);
   if (command == "delete-photos") return ctl::DeletePhotosCommand(options, args);
+  if (command == "books") return ctl::BooksCommand(options, args);
+  if (command == "ringtones") return ctl::RingtonesCommand(options, args);
+  if (command == "recordings") return ctl::RecordingsCommand(options, args);
+  if (command == "add-book") return ctl::AddBookCommand(options, args);
+  if (command == "remove-book") return ctl::RemoveBookCommand(options, args);
   if (command == "restart-framework") return ctl::RestartFrameworkCommand(options, args);
   if (command == "drivers") return ctl::DriversCommand(options, args);
   if (command == "install-drivers") return ctl::InstallDriversCommand(options, args);

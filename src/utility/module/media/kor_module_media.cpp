@@ -3,9 +3,11 @@
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_device.h"
 #include "utility/ios/kor_device_handles.h"
+#include "utility/ios/kor_device_monitor.h"
 #include "utility/module/media/kor_media_books.h"
 #include "utility/module/media/kor_media_library.h"
 #include "utility/module/media/kor_media_recordings.h"
+#include "utility/module/media/kor_recording_collector.h"
 
 namespace {
 
@@ -59,4 +61,13 @@ int KorModuleMedia::Run(KorMediaCommand* command) {
     default:
       return kKorOk;
   }
+}
+
+int KorModuleMedia::CollectRecordings(const std::string& uuid, std::vector<KorRecording>* out) {
+  std::shared_ptr<KorDevice> device = KorDeviceMonitor::Get().FindDevice(uuid, INT64_MIN);
+  if (!device) return kKorNoDevice;
+  int result = 0;
+  auto afc = KorDeviceHandles::Get().GetService(device->Device(), &result, kKorAfcService, nullptr, true);
+  if (!afc) return kKorNoAfcService;
+  return KorCollectRecordings(*device, afc->Afc(), &module_mutex_, out);
 }

@@ -6,6 +6,7 @@
 
 #include "utility/kor_module.h"
 #include "utility/module/media/kor_media_command.h"
+#include "utility/module/media/kor_voice_book_records.h"
 
 constexpr uint32_t kKorCommandMusicList = 1000;
 constexpr uint32_t kKorCommandBooksAndRingtones = 1001;
@@ -18,6 +19,9 @@ constexpr uint32_t kKorCommandRemoveBooks = 1013;
 class KorModuleMedia : public KorModule {
  public:
   int OnCommand(kst::IPCPacket* packet) override;
+  // The voice recordings of the attached device `uuid` names, as command 1002 lists them, for the
+  // plug-ins' platform function: 0, 7 (no such device), 12 (no file service), 19 or 20.
+  int CollectRecordings(const std::string& uuid, std::vector<KorRecording>* out);
 
  private:
   // Runs one command that needs the device's file service; its result code.

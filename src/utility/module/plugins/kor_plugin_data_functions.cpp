@@ -9,6 +9,8 @@
 
 #include "platform/kst_log.h"
 #include "platform/vel_json_util.h"
+#include "utility/kor_module_registry.h"
+#include "utility/module/media/kor_module_media.h"
 #include "utility/module/photo/kor_photo_functions.h"
 #include "utility/module/sms/kor_sms_json.h"
 #include "utility/module/sms/kor_sms_reader.h"
@@ -104,3 +106,18 @@ int KorPluginSmsConversations(KSTObserveData* event) {
 int KorPluginPhotoList(KSTObserveData* event) { return RunPhotoListing(event, KorPhotoListing::kPhotos); }
 int KorPluginAlbumList(KSTObserveData* event) { return RunPhotoListing(event, KorPhotoListing::kAlbums); }
 int KorPluginAlbumPhotos(KSTObserveData* event) { return RunPhotoListing(event, KorPhotoListing::kAlbumPhotos); }
+
+int KorPluginRecordingList(KSTObserveData* event) {
+  event->result = 0;
+  rapidjson::Document request;
+  std::string uuid;
+  if (!ReadRequest(event, &request) || !VelJsonUtil::GetString(request, "uuid", &uuid)) return 0;
+  auto* media = KorModuleRegistry::Get().FindModule<KorModuleMedia>();
+  std::vector<KorRecording> recordings;
+  int code = media ? media->CollectRecordings(uuid, &recordings) : kKorBadJson;
+  if (code != 0) {
+    KLOG(WARNING) << "plug-in recordings listing of device " << uuid << " failed: " << code;
+    return 0;
+  }
+  return WriteOutput(event, KorRecordingsJson(recordings));
+}

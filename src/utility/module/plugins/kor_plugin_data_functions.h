@@ -8,6 +8,8 @@
 //   "LIBPLATFORM_PHOTO_QUERY_CAMERA_ROLL_LIST"  {"path": photo library copy, "productVersion"}
 //   "LIBPLATFORM_PHOTO_QUERY_ALBUM_LIST"        {"path", "productVersion"}
 //   "LIBPLATFORM_PHOTO_QUERY_PHOTO_FROM_ALBUM"  {"path", "productVersion", "albumId", "albumType"}
+//   "LIBPLATFORM_RECORDING_QUERY_LIST"          {"uuid": attached device}
+//       → [recording object, ...] as command 1002 lists them
 #pragma once
 
 #include "basic/kst_plugin_abi.h"
@@ -16,3 +18,4 @@ int KorPluginSmsConversations(KSTObserveData* event);
 int KorPluginPhotoList(KSTObserveData* event);
 int KorPluginAlbumList(KSTObserveData* event);
 int KorPluginAlbumPhotos(KSTObserveData* event);
+int KorPluginRecordingList(KSTObserveData* event);

@@ -41,12 +41,6 @@ kst::IPCConnection* ConnectionOf(kst::NativeSocket socket) {
   return nullptr;
 }
 
-int UnavailablePlatformFunction(const char* name, KSTObserveData* event) {
-  KLOG(WARNING) << "platform function " << name << " is not available in this build";
-  event->result = 0;
-  return 0;
-}
-
 }  // namespace
 
 int KorPluginSendResult(KSTObserveData* event) {
@@ -100,8 +94,6 @@ KorModulePlugins::PlatformTable KorPluginPlatformFunctions() {
   table["LIBPLATFORM_PHOTO_QUERY_CAMERA_ROLL_LIST"] = KorPluginPhotoList;
   table["LIBPLATFORM_PHOTO_QUERY_ALBUM_LIST"] = KorPluginAlbumList;
   table["LIBPLATFORM_PHOTO_QUERY_PHOTO_FROM_ALBUM"] = KorPluginAlbumPhotos;
-  for (const char* name : {"LIBPLATFORM_RECORDING_QUERY_LIST"}) {
-    table[name] = [name](KSTObserveData* event) { return UnavailablePlatformFunction(name, event); };
-  }
+  table["LIBPLATFORM_RECORDING_QUERY_LIST"] = KorPluginRecordingList;
   return table;
 }

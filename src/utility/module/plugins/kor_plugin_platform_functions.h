@@ -12,6 +12,5 @@ int KorPluginSendResult(KSTObserveData* event);
 // Inflates the record's zlib data into its output byte string; the result flag tells success.
 int KorPluginDecompressZipStream(KSTObserveData* event);
 
-// Every platform function by name. The recordings listing, whose module this build lacks, answers
-// with the result flag 0 and a log line.
+// Every platform function by name.
 KorModulePlugins::PlatformTable KorPluginPlatformFunctions();
