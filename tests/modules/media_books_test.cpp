@@ -7,6 +7,7 @@
 #include <map>
 
 #include "frontend_message.h"
+#include "itunes_cdb.h"
 #include "module_fixture.h"
 #include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
@@ -121,6 +122,72 @@ TEST_F(MediaBooksTest, BooksAndRingtonesAreTheListsTheGeneratorWrote) {
   EXPECT_EQ(Text(tones.objects[0], "duration"), "00:28") << "28.4 s rounds to 28";
   EXPECT_EQ(Text(tones.objects.back(), "duration"), "00:31") << "30.5 s rounds half up";
   EXPECT_EQ(Number(tones.objects[1], "size"), FileSize("/iTunes_Control/Ringtones/" + plan.ringtones[1].file));
+}
+
+// The music database's audiobooks join the books and its tones the ringtones when they are in a
+// playlist and their file is on the device; ":" in a location stands for "/".
+TEST_F(MediaBooksTest, MusicDatabaseAudiobooksAndTonesJoinTheirGroups) {
+  StartWith("demo", [](const std::string& profile) {
+    fixtures::ItunesCdbLibrary library;
+    auto track = [](uint32_t id, const char* type, const char* title, const char* location, const char* genre) {
+      fixtures::ItunesCdbTrack entry;
+      entry.track_id = id;
+      entry.file_type = type;
+      entry.title = title;
+      entry.artist = "Mara Voss";
+      entry.genre = genre;
+      entry.location = location;
+      entry.duration_ms = 24600;
+      return entry;
+    };
+    library.tracks = {track(10, "M4B ", "Night Trains", ":iTunes_Control:Music:F07:NTRN.m4b", "Audiobooks"),
+                      track(11, "M4B ", "Lost Chapter", ":iTunes_Control:Music:F07:LOST.m4b", "Audiobooks"),
+                      track(12, "M4A ", "Bell Tone", ":iTunes_Control:Music:F02:BELL.m4r", "Tones"),
+                      track(13, "MP3 ", "A Song", ":iTunes_Control:Music:F02:SONG.mp3", "Pop"),
+                      track(14, "M4B ", "Not In A Playlist", ":iTunes_Control:Music:F07:NOPL.m4b", "Audiobooks")};
+    library.playlists = {{"iPhone", true, {10, 11, 12, 13}}, {"Listening", false, {10}}};
+    auto bytes = fixtures::WriteItunesCdb(library, true);
+    std::string afc = profile + "/afc";
+    kst::CreateDirectories(afc + "/iTunes_Control/Music/F07");
+    kst::CreateDirectories(afc + "/iTunes_Control/Music/F02");
+    kst::WriteWholeFile(afc + "/iTunes_Control/iTunes/iTunesCDB", std::string(bytes.begin(), bytes.end()));
+    kst::WriteWholeFile(afc + "/iTunes_Control/Music/F07/NTRN.m4b", std::string(7000, 'b'));
+    kst::WriteWholeFile(afc + "/iTunes_Control/Music/F07/NOPL.m4b", std::string(7000, 'b'));
+    kst::WriteWholeFile(afc + "/iTunes_Control/Music/F02/BELL.m4r", std::string(3000, 't'));
+    kst::WriteWholeFile(afc + "/iTunes_Control/Music/F02/SONG.mp3", std::string(3000, 's'));
+  });
+  Reply reply = List(1001);
+  ASSERT_EQ(reply.groups.size(), 2u);
+  const auto& plan = SampleVoiceBooksPlan();
+  const Group& books = reply.groups[0];
+  ASSERT_EQ(books.objects.size(), plan.books.size() + plan.purchases.size() + 1) << "the missing and the unlisted "
+                                                                                      "audiobook are left out";
+  const auto& audiobook = books.objects.back();
+  EXPECT_EQ(Text(audiobook, "path"), "/iTunes_Control/Music/F07/NTRN.m4b");
+  EXPECT_EQ(Text(audiobook, "title"), "Night Trains");
+  EXPECT_EQ(Text(audiobook, "artist"), "Mara Voss");
+  EXPECT_EQ(Text(audiobook, "gene"), "Audiobooks");
+  EXPECT_EQ(Number(audiobook, "size"), 7000);
+  const Group& tones = reply.groups[1];
+  ASSERT_EQ(tones.objects.size(), plan.ringtones.size() + 1);
+  EXPECT_EQ(Text(tones.objects.back(), "path"), "/iTunes_Control/Music/F02/BELL.m4r");
+  EXPECT_EQ(Text(tones.objects.back(), "duration"), "00:25");
+  EXPECT_EQ(Number(tones.objects.back(), "size"), 3000);
+}
+
+TEST_F(MediaBooksTest, BooksGoOutInBatchesOfAHundred) {
+  StartWith("demo", [](const std::string& profile) {
+    std::vector<vdevice_fixtures::PlannedBook> many;
+    for (int i = 0; i < 250; ++i) many.push_back({"B" + std::to_string(i) + ".pdf", "Book " + std::to_string(i), "", ""});
+    kst::WriteWholeFile(profile + "/afc/Books/Books.plist", vdevice_fixtures::BookListXml(many));
+  });
+  Reply reply = List(1001);
+  ASSERT_EQ(reply.groups.size(), 2u);
+  size_t total = 250 + SampleVoiceBooksPlan().purchases.size();
+  EXPECT_EQ(reply.groups[0].count, static_cast<int64_t>(total));
+  EXPECT_EQ(reply.groups[0].batch_sizes, (std::vector<size_t>{100, 100, total - 200}));
+  EXPECT_EQ(Text(reply.groups[0].objects[249], "title"), "Book 249");
+  EXPECT_EQ(Number(reply.groups[0].objects[249], "size"), 0) << "a listed file the device lacks";
 }
 
 TEST_F(MediaBooksTest, EachRecordingPathOnceAndTheFirstSourceWins) {
