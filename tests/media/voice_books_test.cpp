@@ -10,6 +10,7 @@
 #include "sample_voice_books.h"
 #include "utility/module/media/kor_book_commands.h"
 #include "utility/module/media/kor_book_list_edit.h"
+#include "utility/module/media/kor_epub_title.h"
 #include "utility/module/media/kor_media_plists.h"
 #include "utility/module/media/kor_voice_book_records.h"
 
@@ -123,6 +124,26 @@ TEST(BookListEdit, EmptyAndHostileLists) {
   std::set<std::string> found;
   EXPECT_EQ(KorBookListRemove("garbage", {"x"}, &added, &found), -1);
   EXPECT_EQ(KorBookListRemove("<plist><dict/></plist>", {"x"}, &added, &found), 0);
+}
+
+TEST(EpubTitle, ContainerNamesThePackageWhoseMetadataHoldsTheTitle) {
+  EXPECT_EQ(KorEpubRootfilePath("<container><rootfiles><rootfile full-path=\"OEBPS/content.opf\"/></rootfiles>"
+                                "</container>"),
+            "OEBPS/content.opf");
+  EXPECT_EQ(KorEpubRootfilePath("<container><rootfile full-path=\"../../etc/passwd\"/></container>"), "");
+  EXPECT_EQ(KorEpubRootfilePath("<container><rootfile full-path=\"/abs.opf\"/></container>"), "");
+  EXPECT_EQ(KorEpubRootfilePath("<container><rootfile/></container>"), "");
+  EXPECT_EQ(KorEpubRootfilePath("not xml"), "");
+  EXPECT_EQ(KorEpubPackageTitle("<package><metadata xmlns:dc=\"x\"><dc:creator>A</dc:creator>"
+                                "<dc:title>\n  Walden; or, Life in the Woods </dc:title></metadata></package>"),
+            "Walden; or, Life in the Woods");
+  EXPECT_EQ(KorEpubPackageTitle("<package><title>Not metadata</title></package>"), "");
+  EXPECT_EQ(KorEpubPackageTitle("<package><metadata><dc:title/></metadata></package>"), "");
+  std::string long_title(kKorMaxEpubTitle - 1, 'a');
+  long_title += "\xc3\xa9\xc3\xa9";  // a two-byte character straddles the cut
+  std::string cut = KorEpubPackageTitle("<package><metadata><title>" + long_title + "</title></metadata></package>");
+  EXPECT_EQ(cut, std::string(kKorMaxEpubTitle - 1, 'a'));
+  EXPECT_EQ(KorEpubTitle("/no/such/book.epub"), "");
 }
 
 TEST(BookNames, FourUpperCaseLettersAndTheOwnExtension) {

@@ -251,14 +251,20 @@ TEST_F(MediaBooksTest, BooksAddedAndRemovedRoundTripThroughTheListing) {
 
   EXPECT_EQ(RunFinal(1012, "{\"path\":\"" + epub + "\",\"remote\":\"/Books\"}"), 0);
   EXPECT_EQ(RunFinal(1012, "{\"path\":\"" + pdf + "\"}"), 0);
+  // A real EPUB (the device's own copy) is listed under the title its package document gives.
+  std::string real = local.Path() + "/time machine.epub";
+  fs::copy_file(DeviceFile("/Books/" + SampleVoiceBooksPlan().books[0].path), real);
+  EXPECT_EQ(RunFinal(1012, "{\"path\":\"" + real + "\"}"), 0);
   Reply after_add = List(1001);
-  ASSERT_EQ(after_add.groups.at(0).objects.size(), before + 2);
+  ASSERT_EQ(after_add.groups.at(0).objects.size(), before + 3);
+  EXPECT_EQ(Text(after_add.groups[0].objects[SampleVoiceBooksPlan().books.size() + 2], "title"),
+            SampleVoiceBooksPlan().books[0].name);
   // Added books follow the book list's own entries and come before the purchased ones.
   size_t listed = SampleVoiceBooksPlan().books.size();
   const auto& walden = after_add.groups[0].objects[listed];
   const auto& tides = after_add.groups[0].objects[listed + 1];
   std::string walden_path = Text(walden, "path");
-  EXPECT_EQ(Text(walden, "title"), "Walden");
+  EXPECT_EQ(Text(walden, "title"), "Walden") << "a file that is no ZIP archive is listed under its name";
   EXPECT_EQ(Text(tides, "title"), "Tide Tables 2024");
   EXPECT_EQ(Number(walden, "size"), 5004);
   EXPECT_EQ(Number(walden, "purchase"), 0);
@@ -274,7 +280,7 @@ TEST_F(MediaBooksTest, BooksAddedAndRemovedRoundTripThroughTheListing) {
   EXPECT_EQ(RunFinal(1013, "{\"paths\":[\"" + walden_path + "\",\"" + purchased + "\",\"/Books/Unlisted.epub\"]}"), 0);
   Reply after_remove = List(1001);
   auto remaining = ByPath(after_remove.groups.at(0));
-  EXPECT_EQ(remaining.size(), before);
+  EXPECT_EQ(remaining.size(), before + 1);
   EXPECT_EQ(remaining.count(walden_path), 0u);
   EXPECT_EQ(remaining.count(purchased), 0u);
   EXPECT_EQ(remaining.count(Text(tides, "path")), 1u);

@@ -1,21 +1,15 @@
 #include "utility/module/app/kor_ipa_metadata.h"
 
-#include <minizip/unzip.h>
-
 #include <cctype>
-#include <memory>
 
 #include "iOSAPI/kor_service_message.h"
 #include "platform/kst_log.h"
+#include "utility/kor_zip_entry.h"
 
 namespace {
 
 constexpr const char* kMetadataEntry = "iTunesMetadata.plist";
 constexpr size_t kMaxBundleIdLength = 255;
-
-struct UnzipCloser {
-  void operator()(void* archive) const { unzClose(archive); }
-};
 
 std::string StringMember(const KorValue& dictionary, const char* key) {
   KorValue value = dictionary.AsDictionary()->Get(key);
@@ -38,19 +32,6 @@ bool LocateMetadataEntry(unzFile archive) {
     }
   }
   return false;
-}
-
-bool ReadMetadataEntry(unzFile archive, std::string* bytes) {
-  unz_file_info64 info;
-  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK ||
-      info.uncompressed_size == 0 || info.uncompressed_size > kKorMaxIpaMetadata ||
-      unzOpenCurrentFile(archive) != UNZ_OK) {
-    return false;
-  }
-  bytes->assign(info.uncompressed_size, '\0');
-  int count = unzReadCurrentFile(archive, bytes->data(), static_cast<unsigned>(bytes->size()));
-  bool crc_ok = unzCloseCurrentFile(archive) == UNZ_OK;
-  return count == static_cast<int>(bytes->size()) && crc_ok;
 }
 
 }  // namespace
@@ -87,13 +68,13 @@ bool KorParseIpaMetadata(const uint8_t* bytes, size_t length, KorIpaMetadata* me
 }
 
 bool KorReadIpaMetadata(const std::string& ipa_path, KorIpaMetadata* metadata) {
-  std::unique_ptr<void, UnzipCloser> archive(unzOpen64(ipa_path.c_str()));
+  KorUnzipFile archive = KorOpenZip(ipa_path);
   if (!archive) {
     KLOG(WARNING) << "package is not a ZIP archive: " << ipa_path;
     return false;
   }
   std::string bytes;
-  if (!LocateMetadataEntry(archive.get()) || !ReadMetadataEntry(archive.get(), &bytes)) {
+  if (!LocateMetadataEntry(archive.get()) || !KorReadCurrentZipEntry(archive.get(), kKorMaxIpaMetadata, &bytes)) {
     KLOG(WARNING) << "package has no readable " << kMetadataEntry << ": " << ipa_path;
     return false;
   }

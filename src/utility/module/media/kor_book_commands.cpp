@@ -18,6 +18,7 @@
 #include "utility/kor_database_staging.h"
 #include "utility/kor_message.h"
 #include "utility/module/media/kor_book_list_edit.h"
+#include "utility/module/media/kor_epub_title.h"
 #include "utility/module/media/kor_media_plists.h"
 
 namespace {
@@ -126,7 +127,9 @@ int KorAddBookToDevice(KorDevice& device, AFCConnectionRef afc, std::mutex* stag
   std::lock_guard<std::mutex> lock(*staging_mutex);
   std::string xml;
   std::string edited;
-  KorNewBookEntry entry{FileStem(local), name, NewPersistentId(), false};
+  // An EPUB is listed under the title it gives itself, any other book under its file name.
+  std::string title = upper == ".EPUB" ? KorEpubTitle(local) : std::string();
+  KorNewBookEntry entry{title.empty() ? FileStem(local) : title, name, NewPersistentId(), false};
   if (!CurrentListXml(device, afc, kBooks, &xml) || !KorBookListAdd(xml, entry, &edited) ||
       !WriteList(device, afc, kBooks, edited)) {
     KLOG(ERROR) << "add book: the book list could not take " << *device_path;
