@@ -35,23 +35,43 @@ void KorSyncSession::SendOnly(const char* message) {
 }
 
 int32_t KorSyncSession::SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply) {
+  // A message that could not go out gets no reply: waiting for one would only hang.
+  if (!link_.Send(elements)) return 0;
+  return Handle(reply);
+}
+
+int32_t KorSyncSession::Handle(const KorSyncPolicy& reply) {
   switch (reply.kind) {
     case KorSyncReply::kWaitFor:
-      link_.SendAndWaitFor(elements, reply.name);
+      WaitFor(reply.name);
       return 0;
     case KorSyncReply::kReadOne:
-      link_.SendAndReadOne(elements);
+      link_.RawRead();
       return 0;
     case KorSyncReply::kModule:
-      link_.Send(elements);
       return RunModuleHandler(reply.state);
     case KorSyncReply::kReadOneIs: {
-      if (!link_.Send(elements)) return 0;
       KorValue message;
       return link_.Receive(&message) == KorDLReceive::kMessage && KorDLHoldsName(message, reply.name) ? 1 : 0;
     }
   }
   return 0;
+}
+
+void KorSyncSession::WaitFor(const char* name) {
+  for (;;) {
+    KorValue reply;
+    if (link_.Receive(&reply) != KorDLReceive::kMessage) return;
+    if (!reply.IsArray() || reply.AsArray().empty() || KorDLHoldsName(reply, name)) return;
+    // A device that cancelled the session or refused the class sends nothing more of it: waiting
+    // on would only hang.
+    if (KorDLHoldsName(reply, "SDMessageCancelSession") ||
+        KorDLHoldsName(reply, "SDMessageRefuseToSyncDataClassWithComputer")) {
+      KLOG(WARNING) << "sync " << data_class_.name << ": the device ended the session (" << KorDLMessageName(reply)
+                    << ") while the computer waited for " << name;
+      return;
+    }
+  }
 }
 
 int32_t KorSyncSession::RunModuleHandler(int state) {

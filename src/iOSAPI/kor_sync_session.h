@@ -61,7 +61,12 @@ class KorSyncSession {
 
  private:
   int32_t SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply);
+  // Handles the replies to a message already sent.
+  int32_t Handle(const KorSyncPolicy& reply);
   int32_t RunModuleHandler(int state);
+  // Reads until a reply holds `name`; a reply that is no non-empty array, nothing to read, or the
+  // device's cancellation or refusal ends the wait.
+  void WaitFor(const char* name);
 
   KorDeviceLink link_;
   KorSyncDataClass data_class_;

@@ -8,6 +8,7 @@
 #include "utility/module/bookmark/kor_module_bookmark.h"
 #include "utility/module/calendar/kor_module_calendar.h"
 #include "utility/module/connect/kor_module_connect.h"
+#include "utility/module/contact/kor_module_contact.h"
 #include "utility/module/control/kor_module_control.h"
 #include "utility/module/erase/kor_module_erase.h"
 #include "utility/module/file/kor_module_file.h"
@@ -52,6 +53,9 @@ void KorModuleRegistry::RegisterBuiltInModules() {
         {kKorCommandBackup, kKorCommandRestore, kKorCommandListBackups, kKorCommandFindMyDevice,
          kKorCommandBackupEncryption, kKorCommandBackupPassword, kKorCommandMediaAppRunning, kKorCommandEndMediaApp,
          kKorCommandExtractDatabases});
+  auto* contact = static_cast<KorModuleContact*>(Adopt(std::make_unique<KorModuleContact>()));
+  enter(contact, {kKorCommandListContacts, kKorCommandContactsNone, kKorCommandWriteContact, kKorCommandDeleteContact,
+                  kKorCommandAddGroup, kKorCommandDeleteGroup, kKorCommandChangeGroup});
   auto* note = static_cast<KorModuleNote*>(Adopt(std::make_unique<KorModuleNote>()));
   enter(note, {kKorCommandNoteList, kKorCommandNoteAdd, kKorCommandNoteFromBackup});
   enter(Adopt(std::make_unique<KorModuleCalendar>()),
@@ -60,6 +64,7 @@ void KorModuleRegistry::RegisterBuiltInModules() {
         {kKorCommandBookmarkList, kKorCommandBookmarkWrite, kKorCommandBookmarkDelete});
   // The modules that use databases out of a backup hear of them in this order.
   itunes->Attach(sms);
+  itunes->Attach(contact);
   itunes->Attach(note);
   enter(Adopt(std::make_unique<KorModulePhoto>()), {kKorCommandPhotoList, kKorCommandAlbumList, kKorCommandAlbumPhotos,
                                                     kKorCommandThumbnails, kKorCommandDeletePhotos});

@@ -24,6 +24,11 @@ int BackupsCommand(const GlobalOptions& options, const std::vector<std::string>&
 int EncryptionCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int ExtractCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int MessagesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int ContactsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int GroupsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AddContactCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int DeleteContactCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int AddGroupCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int CalendarsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int AddEventCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int NotesCommand(const GlobalOptions& options, const std::vector<std::string>& args);
@@ -39,8 +44,6 @@ int RingtonesCommand(const GlobalOptions& options, const std::vector<std::string
 int RecordingsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int AddBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int RemoveBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
-int MusicCommand(const GlobalOptions& options, const std::vector<std::string>& args);
-int PlaylistCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int RestartFrameworkCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int InstallDriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);

@@ -1,5 +1,6 @@
-// tandrelctl calendars / add-event / notes / add-note / bookmarks: the personal data that the
-// device exchanges over its synchronisation service (commands 1500, 1501, 1200, 1201, 1400).
+// tandrelctl contacts / groups / add-contact / delete-contact / add-group / calendars / add-event /
+// notes / add-note / bookmarks: the personal data that the device exchanges over its
+// synchronisation service (commands 100-104, 1500, 1501, 1200, 1201, 1400).
 #include <rapidjson/document.h>
 
 #include <iostream>
@@ -12,6 +13,13 @@ namespace ctl {
 
 namespace {
 
+constexpr uint32_t kCommandContacts = 100;
+constexpr uint32_t kContactsGroup = 101;  // the packet number of the contact messages of 100
+constexpr uint32_t kCommandAddContact = 102;
+constexpr uint32_t kCommandDeleteContact = 103;
+constexpr uint32_t kCommandAddGroup = 104;
+constexpr int64_t kNoDeviceIdentifier = 28;
+constexpr int64_t kKorBadParametersCode = 8;
 constexpr uint32_t kCommandNotes = 1200;
 constexpr uint32_t kCommandAddNote = 1201;
 constexpr uint32_t kCommandBookmarks = 1400;
@@ -23,9 +31,11 @@ std::string Text(const rapidjson::Value& object, const char* key) {
   return member != object.MemberEnd() && member->value.IsString() ? member->value.GetString() : std::string();
 }
 
-// The "Count" of the listing's first message; 0 when there is none.
-int64_t ListedCount(const std::vector<frontend::Message>& messages) {
+// The "Count" of the listing's first message (of those in packets numbered `group`, when given);
+// 0 when there is none.
+int64_t ListedCount(const std::vector<frontend::Message>& messages, uint32_t group = 0) {
   for (const auto& message : messages) {
+    if (group != 0 && message.command != group) continue;
     rapidjson::Document info;
     int64_t count = 0;
     if (message.stage == 1 && message.info && VelJsonUtil::Parse(*message.info, &info) &&
@@ -36,11 +46,13 @@ int64_t ListedCount(const std::vector<frontend::Message>& messages) {
   return 0;
 }
 
-// Every stage-2 attachment parsed, in arrival order.
-std::vector<rapidjson::Document> DataMessages(const std::vector<frontend::Message>& messages) {
+// Every stage-2 attachment parsed (of the messages in packets numbered `group`, when given), in
+// arrival order.
+std::vector<rapidjson::Document> DataMessages(const std::vector<frontend::Message>& messages, uint32_t group = 0) {
   std::vector<rapidjson::Document> parts;
   for (const auto& message : messages) {
     if (message.status != 2 || message.stage != 2 || message.attachment.empty()) continue;
+    if (group != 0 && message.command != group) continue;
     parts.emplace_back();
     if (!VelJsonUtil::Parse(message.attachment, &parts.back())) parts.pop_back();
   }
@@ -121,7 +133,130 @@ int PrintWriteResult(const std::optional<std::vector<frontend::Message>>& messag
   return code;
 }
 
+// "NAME  (ID)  phones: …  e-mail: …" for a contact of the listing.
+void PrintContact(const std::string& id, const rapidjson::Value& contact) {
+  std::cout << id << "  " << Text(contact, "first name") << " " << Text(contact, "last name");
+  const std::string organization = Text(contact, "organization");
+  if (!organization.empty()) std::cout << " (" << organization << ")";
+  for (const auto& [kind, label] : {std::pair<const char*, const char*>{"com.apple.contacts.Phone Number", "phone"},
+                                    {"com.apple.contacts.Email Address", "e-mail"}}) {
+    auto records = contact.FindMember(kind);
+    if (records == contact.MemberEnd() || !records->value.IsArray()) continue;
+    for (const auto& record : records->value.GetArray()) std::cout << "  " << label << ": " << Text(record, "value");
+  }
+  std::cout << "\n";
+}
+
+void PrintGroup(const std::string& id, const rapidjson::Value& group) {
+  auto members = group.FindMember("members");
+  const size_t count = members != group.MemberEnd() && members->value.IsArray() ? members->value.Size() : 0;
+  std::cout << id << "  " << Text(group, "name") << "  (" << count << " members)\n";
+}
+
+// The contacts (packets 101) or the groups (packets 100) of a contact listing.
+int ContactListing(const GlobalOptions& options, const std::vector<std::string>& args, bool groups) {
+  ArgList list = SplitArgs(args, {"--json"});
+  if (!list.positional.empty()) {
+    std::cerr << "usage: tandrelctl " << (groups ? "groups" : "contacts") << " [--device UDID] [--json]\n";
+    return kExitUsage;
+  }
+  int code = kExitOk;
+  auto messages = RunSync(options, list, kCommandContacts, "", &code);
+  if (!messages) return code;
+  const int64_t group_count = ListedCount(*messages, kCommandContacts);
+  // Groups count -1 when the device syncs contacts with an account; it then lists none.
+  if (groups) {
+    ExplainEmpty("groups", "Contacts", group_count);
+  } else if (ListedCount(*messages, kContactsGroup) == 0) {
+    ExplainEmpty("contacts", "Contacts", group_count < 0 ? -1 : 0);
+  }
+  for (const rapidjson::Document& part : DataMessages(*messages, groups ? kCommandContacts : kContactsGroup)) {
+    if (list.Has("--json") || !part.IsObject()) {
+      std::cout << VelJsonUtil::ToString(part) << "\n";
+      continue;
+    }
+    for (const auto& record : part.GetObject()) {
+      (groups ? PrintGroup : PrintContact)(record.name.GetString(), record.value);
+    }
+  }
+  return code;
+}
+
+// One line saying why a contact or group write kept nothing.
+void ExplainNoIdentifier(const std::optional<std::vector<frontend::Message>>& messages, const char* what) {
+  if (!messages || messages->empty() || messages->back().code != kNoDeviceIdentifier) return;
+  std::cerr << "tandrelctl: the device kept no " << what
+            << ": it assigned no identifier (it refused the data class or cancelled the session, or the record "
+               "named one of its own identifiers)\n";
+}
+
 }  // namespace
+
+int ContactsCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  return ContactListing(options, args, false);
+}
+
+int GroupsCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  return ContactListing(options, args, true);
+}
+
+int AddContactCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  ArgList list = SplitArgs(args, {});
+  std::string parameters;
+  rapidjson::Document check;
+  if (list.positional.size() != 1 || !kst::ReadWholeFile(list.positional[0], &parameters) ||
+      !VelJsonUtil::Parse(parameters, &check) || !check.IsObject()) {
+    std::cerr << "usage: tandrelctl add-contact FILE.json [--device UDID]  (FILE.json: an object whose members are "
+                 "record kinds, each a whole process-changes message text; see docs/protocol.md)\n";
+    return kExitUsage;
+  }
+  int code = kExitOk;
+  auto messages = RunSync(options, list, kCommandAddContact, parameters, &code);
+  ExplainNoIdentifier(messages, "contact");
+  if (messages && !messages->empty() && messages->back().code == kKorBadParametersCode) {
+    std::cerr << "tandrelctl: " << list.positional[0]
+              << " holds a text that is no process-changes message of com.apple.Contacts\n";
+  }
+  if (messages && !messages->empty() && messages->back().code == 0 && messages->back().info) {
+    std::cout << *messages->back().info << "\n";
+  }
+  return code;
+}
+
+int DeleteContactCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  ArgList list = SplitArgs(args, {});
+  if (list.positional.size() != 1 || list.positional[0].empty()) {
+    std::cerr << "usage: tandrelctl delete-contact ID [--device UDID]  (a contact's or a group's identifier)\n";
+    return kExitUsage;
+  }
+  rapidjson::Document parameters(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictStringValue(parameters, parameters.GetAllocator(), "id", list.positional[0]);
+  int code = kExitOk;
+  RunSync(options, list, kCommandDeleteContact, VelJsonUtil::ToString(parameters), &code);
+  return code;
+}
+
+int AddGroupCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
+  ArgList list = SplitArgs(args, {});
+  if (list.positional.size() != 1) {
+    std::cerr << "usage: tandrelctl add-group NAME [--device UDID]\n";
+    return kExitUsage;
+  }
+  rapidjson::Document parameters(rapidjson::kObjectType);
+  auto& allocator = parameters.GetAllocator();
+  VelJsonUtil::AddJsonDictStringValue(parameters, allocator, "id", "tandrelctl-group-" + std::to_string(NewTaskId()));
+  VelJsonUtil::AddJsonDictStringValue(parameters, allocator, "name", list.positional[0]);
+  int code = kExitOk;
+  auto messages = RunSync(options, list, kCommandAddGroup, VelJsonUtil::ToString(parameters), &code);
+  ExplainNoIdentifier(messages, "group");
+  if (!messages) return code;
+  for (const auto& message : *messages) {
+    if (message.status == 2 && message.command == kCommandAddGroup && !message.attachment.empty()) {
+      std::cout << message.attachment << "\n";
+    }
+  }
+  return code;
+}
 
 int CalendarsCommand(const GlobalOptions& options, const std::vector<std::string>& args) {
   return ListCommand(options, args, kCommandCalendars, "calendars", "calendars", "Calendars");

@@ -63,10 +63,6 @@ Device commands (the device is the first that becomes ready unless --device UDID
   add-book FILE               puts an .epub or .pdf book on the device and into its book list
                               (1012); prints the device path it got
   remove-book DEVICE_PATH...  removes books from their book lists and the device (1013)
-  music                       songs, movies, music videos, TV shows and playlists with their
-                              items (command 1000)
-  playlist PID [--refresh]    the item pids of one playlist (command 1010); --refresh copies
-                              the media library from the device again
   apps [--icons DIR]          user applications with versions and sizes (501); with --icons
                               their icons saved as DIR/<bundle id>.png (502)
   install FILE.ipa...         installs packages (504)
@@ -79,6 +75,12 @@ Device commands (the device is the first that becomes ready unless --device UDID
                               default 1) (1701)
 
 Personal data over the synchronisation service (an empty listing says why in one line):
+  contacts [--json]           contacts with their phone numbers and e-mail addresses (100)
+  groups [--json]             contact groups with their member counts (100)
+  add-contact FILE.json       writes a contact (102): FILE.json maps record kinds to whole
+                              process-changes texts; prints the identifiers the device assigned
+  delete-contact ID           deletes a contact or a group by the device's identifier (103)
+  add-group NAME              adds an empty contact group (104) and prints it
   calendars [--json]          calendars with their events, alarms and recurrences (1500)
   add-event FILE.json         writes an event (1501): FILE.json maps record kinds to whole
                               process-changes texts; prints the identifiers the device assigned
@@ -163,6 +165,11 @@ int main(int argc, char** argv) {
   if (command == "encryption") return ctl::EncryptionCommand(options, args);
   if (command == "extract") return ctl::ExtractCommand(options, args);
   if (command == "messages") return ctl::MessagesCommand(options, args);
+  if (command == "contacts") return ctl::ContactsCommand(options, args);
+  if (command == "groups") return ctl::GroupsCommand(options, args);
+  if (command == "add-contact") return ctl::AddContactCommand(options, args);
+  if (command == "delete-contact") return ctl::DeleteContactCommand(options, args);
+  if (command == "add-group") return ctl::AddGroupCommand(options, args);
   if (command == "calendars") return ctl::CalendarsCommand(options, args);
   if (command == "add-event") return ctl::AddEventCommand(options, args);
   if (command == "notes") return ctl::NotesCommand(options, args);
@@ -178,8 +185,6 @@ int main(int argc, char** argv) {
   if (command == "recordings") return ctl::RecordingsCommand(options, args);
   if (command == "add-book") return ctl::AddBookCommand(options, args);
   if (command == "remove-book") return ctl::RemoveBookCommand(options, args);
-  if (command == "music") return ctl::MusicCommand(options, args);
-  if (command == "playlist") return ctl::PlaylistCommand(options, args);
   if (command == "restart-framework") return ctl::RestartFrameworkCommand(options, args);
   if (command == "drivers") return ctl::DriversCommand(options, args);
   if (command == "install-drivers") return ctl::InstallDriversCommand(options, args);
