@@ -163,6 +163,14 @@ bool ReferenceAfcReader::Open(const std::string& udid) {
   return true;
 }
 
+double ReferenceAfcReader::StatEach(const std::vector<std::string>& device_paths) {
+  Clock::time_point start = Clock::now();
+  for (const std::string& path : device_paths) {
+    if (client_->FileSize(path) < 0) return -1;
+  }
+  return SecondsSince(start);
+}
+
 Transfer ReferenceAfcReader::ReadToMemory(const std::string& device_path, uint32_t piece_bytes) {
   Transfer transfer;
   std::string out;

@@ -132,6 +132,8 @@ class ReferenceAfcReader {
   Transfer ReadToFile(const std::string& device_path, const std::string& local_path,
                       uint32_t piece_bytes = kReferenceReadBytes, LocalTarget target = LocalTarget::kNewFile,
                       CpuMeter* meter = nullptr);
+  // One file-information request per path, in order; seconds, negative when one failed.
+  double StatEach(const std::vector<std::string>& device_paths);
 
  private:
   struct Client;

@@ -86,6 +86,50 @@ def main(root):
           b"\x00\x85\x92\x84\x84\x84\x08NSString\x01\x94\x84\x01+\x05Hello\x86\x84\x02iI\x01\x05\x92\x86")
     write(root, "sms_database", "conversation_schema", messages_database())
     write(root, "itunes_db", "plain", itunes_db(False))
+    write(root, "media_database", "media_library", photo_database(
+        """create table item (item_pid integer primary key, media_type integer, item_artist_pid integer,
+             album_pid integer, genre_id integer, base_location_id integer);
+           create table item_extra (item_pid integer primary key, title text, total_time_ms real, year integer,
+             location text, file_size integer, date_modified integer, media_kind integer, comment text,
+             description_long text, copyright text);
+           create table album (album_pid integer primary key, album text);
+           create table item_artist (item_artist_pid integer primary key, item_artist text);
+           create table genre (genre_id integer primary key, genre text);
+           create table base_location (base_location_id integer primary key, path text);
+           create table container (container_pid integer primary key, name text, contained_media_type integer,
+             parent_pid integer, smart_is_folder integer, is_hidden integer);
+           create table container_item (container_item_pid integer primary key, container_pid integer,
+             item_pid integer, position integer);
+           create table db_info (db_pid integer primary key, primary_container_pid integer);
+           insert into item values (7, 8, 1, 1, 1, 3840);
+           insert into item_extra values (7, 'Blue', 151013.5, 1999, 'ABCD.mp3', 3500000, 1600000000, 1, null,
+             null, 'p');
+           insert into album values (1, 'Sessions');
+           insert into item_artist values (1, 'Aurora Lane');
+           insert into genre values (1, 'Pop');
+           insert into base_location values (3840, 'iTunes_Control/Music/F00');
+           insert into container values (1, 'Library', 0, 0, 0, 0), (2, 'Road Trip', 8, 0, 0, 0);
+           insert into container_item values (1, 2, 7, 0);
+           insert into db_info values (9, 1);"""))
+    write(root, "media_database", "library_itdb", photo_database(
+        """create table item (pid integer primary key, media_kind integer, year integer, date_modified integer,
+             comment text, description_long text, copyright text, title text, total_time_ms real,
+             album text, artist text, genre_id integer);
+           create table genre_map (id integer primary key, genre text);
+           create table container (pid integer primary key, name text, media_kinds integer, parent_pid integer,
+             smart_is_folder integer, is_hidden integer);
+           create table item_to_container (item_pid integer, container_pid integer, physical_order integer);
+           create table db_info (pid integer primary key, primary_container_pid integer);
+           create table base_location (id integer primary key, path text);
+           create table location (item_pid integer, sub_id integer, base_location_id integer, location text,
+             file_size integer);
+           insert into item values (7, 1, 1999, 0, null, null, 'p', 'Blue', 151013.5, 'Sessions', 'Aurora', 1);
+           insert into genre_map values (1, 'Pop');
+           insert into container values (1, 'iPod', 0, 0, 0, 0), (2, 'Road Trip', 8, 0, 0, 0);
+           insert into item_to_container values (7, 2, 0);
+           insert into db_info values (9, 1);
+           insert into base_location values (3840, ':iTunes_Control:Music:F00');
+           insert into location values (7, 0, 3840, 'ABCD.mp3', 3500000);"""))
     write(root, "itunes_db", "compressed", itunes_db(True))
     def media_plist(body):
         return (b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0">' + body + b'</plist>\n')

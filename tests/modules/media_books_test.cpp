@@ -234,6 +234,7 @@ TEST_F(MediaBooksTest, EachRecordingPathOnceAndTheFirstSourceWins) {
   EXPECT_EQ(Text(group.objects[0], "date"), "2023-01-14 08:15:02");
   EXPECT_EQ(Text(group.objects[3], "date"), "2023-05-21 09:45:12");
   EXPECT_EQ(Text(group.objects[4], "date"), "2023-06-12 17:03:04");
+  EXPECT_EQ(Text(*by_path[MemoPath("20230703 164455")], "date"), "2023-07-03 16:44:55") << "the file's time";
   EXPECT_DOUBLE_EQ(group.objects[1]["duration_int"].GetDouble(), 3725.4);
   for (const char* gone : {"20221120 070000", "20230410 120000"}) {
     EXPECT_EQ(by_path.count(MemoPath(gone)), 0u) << gone << ": deleted or empty on the device";

@@ -44,6 +44,8 @@ int RingtonesCommand(const GlobalOptions& options, const std::vector<std::string
 int RecordingsCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int AddBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int RemoveBookCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int MusicCommand(const GlobalOptions& options, const std::vector<std::string>& args);
+int PlaylistCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int RestartFrameworkCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int DriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);
 int InstallDriversCommand(const GlobalOptions& options, const std::vector<std::string>& args);

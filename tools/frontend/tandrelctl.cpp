@@ -63,6 +63,10 @@ Device commands (the device is the first that becomes ready unless --device UDID
   add-book FILE               puts an .epub or .pdf book on the device and into its book list
                               (1012); prints the device path it got
   remove-book DEVICE_PATH...  removes books from their book lists and the device (1013)
+  music                       songs, movies, music videos, TV shows and playlists with their
+                              items (command 1000)
+  playlist PID [--refresh]    the item pids of one playlist (command 1010); --refresh copies
+                              the media library from the device again
   apps [--icons DIR]          user applications with versions and sizes (501); with --icons
                               their icons saved as DIR/<bundle id>.png (502)
   install FILE.ipa...         installs packages (504)
@@ -185,6 +189,8 @@ int main(int argc, char** argv) {
   if (command == "recordings") return ctl::RecordingsCommand(options, args);
   if (command == "add-book") return ctl::AddBookCommand(options, args);
   if (command == "remove-book") return ctl::RemoveBookCommand(options, args);
+  if (command == "music") return ctl::MusicCommand(options, args);
+  if (command == "playlist") return ctl::PlaylistCommand(options, args);
   if (command == "restart-framework") return ctl::RestartFrameworkCommand(options, args);
   if (command == "drivers") return ctl::DriversCommand(options, args);
   if (command == "install-drivers") return ctl::InstallDriversCommand(options, args);
