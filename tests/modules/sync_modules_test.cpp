@@ -178,8 +178,13 @@ TEST_F(SyncModulesTest, NotesFromBackupNeedBothPathsAndTheExtractionForwardsThem
 }
 
 TEST_F(SyncModulesTest, ARefusedClassEndsPromptlyWithAnEmptyListing) {
+  // Notes refused as current systems refuse them; calendars answered with a cancelled session.
   Start([](rapidjson::Document& settings) {
     settings["refused"].PushBack(rapidjson::StringRef(kNotes), settings.GetAllocator());
+    rapidjson::Value cancelled(rapidjson::kArrayType);
+    cancelled.PushBack(rapidjson::StringRef(kCalendars), settings.GetAllocator());
+    settings.RemoveMember("cancelled");
+    settings.AddMember("cancelled", cancelled, settings.GetAllocator());
   });
   const auto started = std::chrono::steady_clock::now();
   auto listing = List(1200);
@@ -188,6 +193,15 @@ TEST_F(SyncModulesTest, ARefusedClassEndsPromptlyWithAnEmptyListing) {
   EXPECT_EQ(Count(listing), -1);
   EXPECT_TRUE(Data(listing).empty());
   EXPECT_EQ(WithParameters(1201, R"({"id":"h","title":"t","content":"c"})").back().code, 30);
+  auto calendars = List(1500);
+  EXPECT_EQ(calendars.back().code, 0);
+  EXPECT_EQ(Count(calendars), -1);
+  EXPECT_TRUE(Data(calendars).empty());
+  const std::string calendar =
+      ProcessChanges(kCalendars, "host-cal", "com.apple.calendars.Calendar", "<key>title</key><string>T</string>");
+  rapidjson::Document write(rapidjson::kObjectType);
+  VelJsonUtil::AddJsonDictStringValue(write, write.GetAllocator(), "com.apple.calendars.Calendar", calendar);
+  EXPECT_EQ(WithParameters(1501, VelJsonUtil::ToString(write)).back().code, 29);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
   EXPECT_EQ(StockReading(kNotes, 102).refusal, "No Data Store available");
 }
