@@ -1,6 +1,6 @@
 // The synchronisation session with the fuzzer as the device: every reply of a listing and of a
 // write goes through the batch collector, the contact, calendar and note collections and the
-// remap collection; the records then go through the calendar linking and the bookmark tree.
+// remap collection and the contact write's remap and group lookup; the records then go through the calendar linking and the bookmark tree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +14,7 @@
 #include "iOSAPI/mobile_export_fun.h"
 #include "utility/module/bookmark/kor_bookmark_tree.h"
 #include "utility/module/calendar/kor_calendar_collection.h"
+#include "utility/module/contact/kor_contact_changes.h"
 #include "utility/module/contact/kor_contact_collection.h"
 #include "utility/module/note/kor_note_collection.h"
 
@@ -30,11 +31,14 @@ class FuzzHandler : public KorSyncReplyHandler {
     notes.OnReply(state, reply, again, result);
     notes.OnReply(state + 1, reply, again, result);
     KorSyncCollectRemap(reply, &remap);
+    // The contact write's remap states and the group lookup.
+    for (int write_state = 2; write_state <= 11; ++write_state) changes.OnReply(write_state, reply, again, result);
   }
   KorSyncBatchCollector batches;
   KorContactCollection contacts;
   KorCalendarCollection calendars;
   KorNoteCollection notes;
+  KorContactChangeHandler changes{"Group/h1"};
   std::map<std::string, std::string> remap;
 };
 
@@ -58,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!handler.calendars.Calendars().IsObject()) std::abort();
     if (!KorBookmarkTree(handler.batches.Records()).IsArray()) std::abort();
     for (const KorNote& note : handler.notes.Notes()) KorNoteJson(note);
+    if (handler.changes.EndsSession() && !handler.changes.Remap(0).empty()) std::abort();
   }
   return 0;
 }

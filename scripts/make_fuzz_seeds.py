@@ -31,6 +31,10 @@ def main(root):
     write(root, "plist_value", "binary", b"bplist00\xd1\x01\x02Q1\x10\x02\x08\x0b\x0d" + bytes(6) + b"\x01\x01" +
           bytes(6) + b"\x03" + bytes(7) + b"\x00" + bytes(7) + b"\x0f")
     write(root, "service_message", "two_messages", struct.pack(">I", len(plist)) + plist + struct.pack(">I", 3) + b"abc")
+    write(root, "contact_push", "group_and_phone", b"g1\x00Tom & Jerry <3>\x001\x00x]]>\x00" +
+          b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array><string>SDMessageProcessChanges</string>'
+          b'<string>com.apple.Contacts</string><dict><key>p1</key><dict><key>value</key><string>+1 555</string>'
+          b'<key>contact</key><array><string>host-1</string></array></dict></dict><false/><dict/></array></plist>')
     write(root, "sync_push_text", "bookmark", b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array>'
           b'<string>SDMessageProcessChanges</string><string>com.apple.Bookmarks</string><dict><key>host-1</key><dict>'
           b'<key>name</key><string>a &amp; &lt;b&gt;</string><key>parent</key><array><string>1</string></array>'
