@@ -58,7 +58,7 @@ void KorContactCollection::AddRecord(const std::string& id, const KorValue& reco
 }
 
 void KorContactCollection::AddContact(const std::string& id, const CIOSDictionary& record) {
-  if (contacts_.HasMember(id.c_str())) return;
+  if (!contact_index_.emplace(id, contacts_.MemberCount()).second) return;
   auto& allocator = contacts_.GetAllocator();
   rapidjson::Value contact(rapidjson::kObjectType);
   CopyFields(record, false, &contact, allocator);
@@ -66,7 +66,7 @@ void KorContactCollection::AddContact(const std::string& id, const CIOSDictionar
 }
 
 void KorContactCollection::AddGroup(const std::string& id, const CIOSDictionary& record) {
-  if (groups_.HasMember(id.c_str())) return;
+  if (!group_index_.emplace(id, groups_.MemberCount()).second) return;
   auto& allocator = groups_.GetAllocator();
   rapidjson::Value group(rapidjson::kObjectType);
   CopyFields(record, false, &group, allocator);
@@ -87,8 +87,9 @@ void KorContactCollection::AddDependent(const std::string& kind, const std::stri
   auto& allocator = contacts_.GetAllocator();
   for (const KorValue& owner : owners.AsArray()) {
     if (!owner.IsString()) continue;
-    auto contact = contacts_.FindMember(owner.AsString().c_str());
-    if (contact == contacts_.MemberEnd()) continue;
+    auto position = contact_index_.find(owner.AsString());
+    if (position == contact_index_.end()) continue;
+    auto contact = contacts_.MemberBegin() + position->second;
     rapidjson::Value entry(rapidjson::kObjectType);
     entry.AddMember("id", Text(id, allocator), allocator);
     CopyFields(record, true, &entry, allocator);

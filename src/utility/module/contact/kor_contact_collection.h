@@ -6,6 +6,7 @@
 #include <rapidjson/document.h>
 
 #include <string>
+#include <unordered_map>
 
 #include "iOSAPI/kor_sync_session.h"
 #include "iOSAPI/kor_sync_time.h"
@@ -30,4 +31,8 @@ class KorContactCollection : public KorSyncReplyHandler {
 
   rapidjson::Document contacts_;
   rapidjson::Document groups_;
+  // Member positions by identifier: a JSON object finds members by walking them, which makes a
+  // listing of thousands of contacts quadratic.
+  std::unordered_map<std::string, rapidjson::SizeType> contact_index_;
+  std::unordered_map<std::string, rapidjson::SizeType> group_index_;
 };
