@@ -14,6 +14,7 @@ pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
 pkg_check_modules(MINIZIP REQUIRED IMPORTED_TARGET minizip)
 pkg_check_modules(UNWIND REQUIRED IMPORTED_TARGET libunwind)
 pkg_check_modules(LIBDEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+pkg_check_modules(RE2 REQUIRED IMPORTED_TARGET re2)
 
 find_path(RAPIDJSON_INCLUDE_DIR rapidjson/document.h REQUIRED)
 add_library(rapidjson INTERFACE)

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils libplist-utils
-  libsqlite3-dev sqlite3 zlib1g-dev libdeflate-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
+  libsqlite3-dev sqlite3 zlib1g-dev libdeflate-dev libre2-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
   libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 unzip ideviceinstaller procps

@@ -2,8 +2,9 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <regex>
 #include <vector>
+
+#include <re2/re2.h>
 
 #include "platform/kst_log.h"
 #include "utility/db/kor_sqlite.h"
@@ -66,10 +67,12 @@ int FindJoinTable(const KorSqliteDatabase& db, JoinTable* join) {
 
 // The second "Z_<n>ASSETS" of the join table's definition: its asset column ("" when missing).
 std::string AssetColumnFromDefinition(const std::string& definition) {
-  static const std::regex kPattern(kJoinTablePattern);
-  int index = 0;
-  for (std::sregex_iterator match(definition.begin(), definition.end(), kPattern), end; match != end; ++match) {
-    if (++index == 2) return match->str();
+  // A linear-time scan: the definition is text of a database the device wrote.
+  static const RE2 kPattern(std::string("(") + kJoinTablePattern + ")");
+  re2::StringPiece rest(definition);
+  std::string match;
+  for (int index = 1; RE2::FindAndConsume(&rest, kPattern, &match); ++index) {
+    if (index == 2) return match;
   }
   return std::string();
 }
