@@ -4,6 +4,7 @@
 #include <rapidjson/writer.h>
 
 #include "platform/qr_task_schedular.h"
+#include "utility/kor_compression_pipeline.h"
 #include "utility/ios/kor_client.h"
 #include "utility/kor_command.h"
 #include "utility/kor_message.h"
@@ -29,6 +30,19 @@ int KorListing::SendAttachment(int32_t stage, std::string_view json) {
   message.attachment_length = json.size();
   // Through the module base, so that a batch that cannot be sent ends the command with its reply.
   return KorModule::SendIntermediateAs(packet_, group_ != 0 ? group_ : packet_->command, std::move(message));
+}
+
+int KorListing::SendCompressed(int32_t stage, const std::vector<uint8_t>& zlib) {
+  if (Stopped()) return kKorStopped;
+  KorMessage message;
+  message.stage = stage;
+  message.uuid = uuid_;
+  message.type = kKorMessageTypeCompressed;
+  message.info = info_;
+  message.attachment = zlib.data();
+  message.attachment_length = zlib.size();
+  message.attachment_compressed = true;
+  return KorModule::SendIntermediate(packet_, std::move(message));
 }
 
 int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
@@ -61,11 +75,17 @@ int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Val
 KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size)
     : listing_(listing), stage_(stage), batch_size_(batch_size == 0 ? 1 : batch_size) {}
 
+KorRecordBatcher::~KorRecordBatcher() = default;
+
+void KorRecordBatcher::CompressAhead() {
+  if (!pipeline_) pipeline_ = std::make_unique<KorCompressionPipeline>(KorCompressionPipeline::DefaultWorkers());
+}
+
 void KorRecordBatcher::OpenRecord() { text_.push_back(count_ == 0 ? '[' : ','); }
 
 int KorRecordBatcher::CloseRecord() {
   ++count_;
-  return count_ >= batch_size_ ? Flush() : kKorOk;
+  return count_ >= batch_size_ ? SendBatch() : kKorOk;
 }
 
 int KorRecordBatcher::Add(std::string_view record_json) {
@@ -81,11 +101,42 @@ int KorRecordBatcher::Add(const rapidjson::Value& record) {
   return Add(std::string_view(buffer.GetString(), buffer.GetSize()));
 }
 
-int KorRecordBatcher::Flush() {
-  if (count_ == 0) return kKorOk;
+int KorRecordBatcher::SendBatch() {
+  if (count_ == 0) return failed_;
   text_.push_back(']');
-  int rc = listing_->SendAttachment(stage_, text_);
-  text_.clear();
   count_ = 0;
-  return rc;
+  if (!pipeline_) {
+    int rc = listing_->SendAttachment(stage_, text_);
+    text_.clear();
+    return rc;
+  }
+  if (failed_) {
+    text_.clear();
+    return failed_;
+  }
+  std::string batch;
+  batch.reserve(text_.capacity());
+  batch.swap(text_);
+  pipeline_->Submit(std::move(batch));
+  // Enough batches in flight to keep every worker and this thread busy, and no more (memory).
+  return SendReady(2 * (KorCompressionPipeline::DefaultWorkers() + 1));
+}
+
+// Sends the compressed batches that are ready, and waits for the oldest ones while more than
+// `keep_in_flight` are pending.
+int KorRecordBatcher::SendReady(size_t keep_in_flight) {
+  while (!failed_ && (pipeline_->InFlight() > keep_in_flight || pipeline_->OldestReady())) {
+    failed_ = Send(pipeline_->TakeOldest());
+  }
+  return failed_;
+}
+
+int KorRecordBatcher::Send(const KorCompressedAttachment& attachment) {
+  if (attachment.compressed) return listing_->SendCompressed(stage_, attachment.zlib);
+  return listing_->SendAttachment(stage_, attachment.text);
+}
+
+int KorRecordBatcher::Flush() {
+  if (int rc = SendBatch()) return rc;
+  return pipeline_ ? SendReady(0) : kKorOk;
 }

@@ -16,11 +16,16 @@
 #include <rapidjson/document.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ipc/ipc_packet.h"
+
+class KorCompressionPipeline;
+struct KorCompressedAttachment;
 
 // {"Count":N}
 std::string KorCountInfo(int64_t count);
@@ -38,6 +43,8 @@ class KorListing {
   int SendStage(int32_t stage);
   // A message whose attachment is `json`, compressed on sending.
   int SendAttachment(int32_t stage, std::string_view json);
+  // A message whose attachment was compressed ahead (the same zlib stream sending would make).
+  int SendCompressed(int32_t stage, const std::vector<uint8_t>& zlib);
   // A message whose attachment is one JSON value written compactly.
   int SendValue(int32_t stage, const rapidjson::Value& value);
   bool Stopped() const;
@@ -58,6 +65,12 @@ int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Val
 class KorRecordBatcher {
  public:
   KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size);
+  ~KorRecordBatcher();
+
+  // From now on full batches are compressed on worker threads while the next ones are built;
+  // they are still sent in order, from this thread, and Flush() sends every one of them. For
+  // long listings, where the level-9 compression costs more than the records.
+  void CompressAhead();
 
   int Add(std::string_view record_json);
   int Add(const rapidjson::Value& record);
@@ -69,17 +82,23 @@ class KorRecordBatcher {
     write(&text_);
     return CloseRecord();
   }
-  // Sends what is collected; nothing when the batch is empty.
+  // Sends what is collected and every batch still being compressed; nothing when all is sent.
   int Flush();
   size_t Pending() const { return count_; }
 
  private:
   void OpenRecord();
   int CloseRecord();
+  // Sends (or, compressing ahead, submits) the collected batch.
+  int SendBatch();
+  int SendReady(size_t keep_in_flight);
+  int Send(const KorCompressedAttachment& attachment);
 
   KorListing* listing_;
   int32_t stage_;
   size_t batch_size_;
   size_t count_ = 0;
   std::string text_;
+  std::unique_ptr<KorCompressionPipeline> pipeline_;
+  int failed_ = 0;  // the first send failure; later batches are dropped
 };

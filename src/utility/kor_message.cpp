@@ -69,7 +69,10 @@ bool KorCompressAttachment(const uint8_t* data, size_t length, std::vector<uint8
 bool KorMessageTextFits(const KorMessage& message) { return !KorMessageText(message).empty(); }
 
 void KorPrepareAttachment(KorMessage* message, std::vector<uint8_t>* storage) {
-  if (message->type != kKorMessageTypeCompressed || message->attachment_length == 0 || !message->attachment) return;
+  if (message->type != kKorMessageTypeCompressed || message->attachment_compressed ||
+      message->attachment_length == 0 || !message->attachment) {
+    return;
+  }
   KorCompressAttachment(message->attachment, static_cast<size_t>(message->attachment_length), storage);
   message->attachment = storage->data();
   message->attachment_length = storage->size();

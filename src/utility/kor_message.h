@@ -51,6 +51,8 @@ struct KorMessage {
   std::optional<std::string> info;
   const uint8_t* attachment = nullptr;  // not owned
   uint64_t attachment_length = 0;
+  // The attachment of a type-0 message is already its zlib stream (compressed ahead of sending).
+  bool attachment_compressed = false;
 };
 
 // The final status for a result code: 0 → 1, 6 → 5, anything else → 6.

@@ -84,10 +84,19 @@ int KorModulePhoto::SendListing(kst::IPCPacket* packet, const std::string& uuid,
   KorListing listing(packet, uuid);
   listing.SetInfo(KorCountInfo(static_cast<int64_t>(count)));
   if (int rc = listing.SendStage(1)) return rc;
-  KorRecordBatcher batch(&listing, 2, albums ? kKorAlbumBatch : kKorPhotoBatch);
+  size_t batch_size = albums ? kKorAlbumBatch : kKorPhotoBatch;
+  KorRecordBatcher batch(&listing, 2, batch_size);
+  // A large library's level-9 compression costs several times its query: it runs on other threads.
+  if (count > batch_size) batch.CompressAhead();
   for (size_t i = 0; i < count; ++i) {
-    std::string record = albums ? KorAlbumJson(query.albums[i]) : KorPhotoJson(query.photos[i]);
-    if (int rc = batch.Add(record)) return rc;
+    int rc = batch.AddWritten([&](std::string* text) {
+      if (albums) {
+        KorAppendAlbumJson(query.albums[i], text);
+      } else {
+        KorAppendPhotoJson(query.photos[i], text);
+      }
+    });
+    if (rc) return rc;
   }
   return batch.Flush();
 }

@@ -1,6 +1,5 @@
 #include "utility/module/photo/kor_photo_records.h"
 
-#include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <cmath>
@@ -17,14 +16,28 @@ double ColumnReal(const KorSqliteStatement& rows, int column) {
   return sqlite3_column_double(rows.Handle(), column);
 }
 
+// rapidjson's output stream over the text a record is appended to, so that a listing writes its
+// records straight into the batch instead of through a buffer and a string per record.
+class AppendStream {
+ public:
+  using Ch = char;
+  explicit AppendStream(std::string* out) : out_(out) {}
+  void Put(char c) { out_->push_back(c); }
+  void Flush() {}
+
+ private:
+  std::string* out_;
+};
+
+using AppendWriter = rapidjson::Writer<AppendStream>;
+
 template <typename Fill>
-std::string WriteObject(Fill fill) {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+void AppendObject(std::string* out, Fill fill) {
+  AppendStream stream(out);
+  AppendWriter writer(stream);
   writer.StartObject();
   fill(writer);
   writer.EndObject();
-  return std::string(buffer.GetString(), buffer.GetSize());
 }
 
 }  // namespace
@@ -62,8 +75,8 @@ void KorReadAlbumRows(KorSqliteStatement& rows, int type, std::vector<KorAlbumRe
   }
 }
 
-std::string KorPhotoJson(const KorPhotoRecord& photo) {
-  return WriteObject([&](rapidjson::Writer<rapidjson::StringBuffer>& writer) {
+void KorAppendPhotoJson(const KorPhotoRecord& photo, std::string* out) {
+  AppendObject(out, [&](AppendWriter& writer) {
     writer.Key("PATH");
     writer.String(photo.path.c_str(), static_cast<rapidjson::SizeType>(photo.path.size()));
     writer.Key("Z_PK");
@@ -83,8 +96,8 @@ std::string KorPhotoJson(const KorPhotoRecord& photo) {
   });
 }
 
-std::string KorAlbumJson(const KorAlbumRecord& album) {
-  return WriteObject([&](rapidjson::Writer<rapidjson::StringBuffer>& writer) {
+void KorAppendAlbumJson(const KorAlbumRecord& album, std::string* out) {
+  AppendObject(out, [&](AppendWriter& writer) {
     writer.Key("COUNT");
     writer.Int64(album.count);
     writer.Key("Z_PK");
@@ -96,4 +109,16 @@ std::string KorAlbumJson(const KorAlbumRecord& album) {
     writer.Key("TYPE");
     writer.Int(album.type);
   });
+}
+
+std::string KorPhotoJson(const KorPhotoRecord& photo) {
+  std::string text;
+  KorAppendPhotoJson(photo, &text);
+  return text;
+}
+
+std::string KorAlbumJson(const KorAlbumRecord& album) {
+  std::string text;
+  KorAppendAlbumJson(album, &text);
+  return text;
 }

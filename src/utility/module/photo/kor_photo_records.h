@@ -64,3 +64,6 @@ void KorReadAlbumRows(KorSqliteStatement& rows, int type, std::vector<KorAlbumRe
 
 std::string KorPhotoJson(const KorPhotoRecord& photo);
 std::string KorAlbumJson(const KorAlbumRecord& album);
+// The same objects appended to `out` (a listing's batch text).
+void KorAppendPhotoJson(const KorPhotoRecord& photo, std::string* out);
+void KorAppendAlbumJson(const KorAlbumRecord& album, std::string* out);
