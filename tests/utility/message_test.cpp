@@ -11,6 +11,7 @@
 #include "platform/kst_deflate.h"
 #include "platform/kst_zlib.h"
 #include "utility/kor_command.h"
+#include "utility/kor_compression_pipeline.h"
 #include "utility/kor_message.h"
 
 namespace {
@@ -197,6 +198,53 @@ TEST(AttachmentTest, CompressedAttachmentsInflateWithZlibToTheOriginal) {
 kst::IPCPacketPtr PacketWith(const std::string& payload) {
   kst::PacketHeader header{1, 600, 0, payload.size()};
   return kst::IPCPacketPtr(kst::IPCPacketCreate(header, reinterpret_cast<const uint8_t*>(payload.data()), nullptr));
+}
+
+TEST(AttachmentTest, PipelineHandsBackEveryStreamInSubmissionOrder) {
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < 24; ++i) texts.push_back(Letters(1000 + i * 9000) + std::to_string(i));
+  for (size_t workers : {size_t{1}, size_t{3}}) {
+    KorCompressionPipeline pipeline(workers);
+    size_t taken = 0;
+    // Taken while others are still queued or running, as a listing does, and then to the end.
+    for (size_t i = 0; i < texts.size(); ++i) {
+      pipeline.Submit(texts[i]);
+      if (i % 3 != 2) continue;
+      KorCompressedAttachment oldest = pipeline.TakeOldest();
+      ASSERT_TRUE(oldest.compressed);
+      ExpectZlibStreamOf(oldest.zlib, texts[taken++]);
+    }
+    EXPECT_EQ(pipeline.InFlight(), texts.size() - taken);
+    while (pipeline.InFlight() > 0) {
+      KorCompressedAttachment oldest = pipeline.TakeOldest();
+      ASSERT_TRUE(oldest.compressed);
+      EXPECT_TRUE(oldest.text.empty()) << "the text is released once compressed";
+      ExpectZlibStreamOf(oldest.zlib, texts[taken++]);
+    }
+    EXPECT_EQ(taken, texts.size());
+  }
+  // Destroyed with work still queued: it neither waits for the queue nor leaks it.
+  KorCompressionPipeline abandoned(2);
+  for (const std::string& text : texts) abandoned.Submit(text);
+}
+
+TEST(AttachmentTest, AnAttachmentCompressedAheadIsSentAsItIs) {
+  std::string text = Letters(70000);
+  std::vector<uint8_t> packed;
+  ASSERT_TRUE(KorCompressAttachment(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &packed));
+  KorMessage message;
+  message.attachment = packed.data();
+  message.attachment_length = packed.size();
+  message.attachment_compressed = true;
+  std::vector<uint8_t> storage;
+  KorPrepareAttachment(&message, &storage);
+  EXPECT_EQ(message.attachment, packed.data());
+  std::string payload = KorMessageText(message) +
+                        std::string(reinterpret_cast<const char*>(message.attachment), message.attachment_length);
+  frontend::Message decoded =
+      frontend::DecodeMessage(400, 2, 1, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
+  ASSERT_TRUE(decoded.valid);
+  EXPECT_EQ(decoded.attachment, text);
 }
 
 TEST(CommandPayloadTest, SplitsFormatJsonAndAttachment) {
