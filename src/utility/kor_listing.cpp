@@ -20,29 +20,25 @@ bool KorListing::Stopped() const {
 int KorListing::SendStage(int32_t stage) { return SendAttachment(stage, std::string_view()); }
 
 int KorListing::SendAttachment(int32_t stage, std::string_view json) {
-  if (Stopped()) return kKorStopped;
-  KorMessage message;
-  message.stage = stage;
-  message.uuid = uuid_;
-  message.type = kKorMessageTypeCompressed;
-  message.info = info_;
-  message.attachment = reinterpret_cast<const uint8_t*>(json.data());
-  message.attachment_length = json.size();
-  // Through the module base, so that a batch that cannot be sent ends the command with its reply.
-  return KorModule::SendIntermediateAs(packet_, group_ != 0 ? group_ : packet_->command, std::move(message));
+  return Send(stage, reinterpret_cast<const uint8_t*>(json.data()), json.size(), false);
 }
 
 int KorListing::SendCompressed(int32_t stage, const std::vector<uint8_t>& zlib) {
+  return Send(stage, zlib.data(), zlib.size(), true);
+}
+
+int KorListing::Send(int32_t stage, const uint8_t* attachment, size_t length, bool compressed) {
   if (Stopped()) return kKorStopped;
   KorMessage message;
   message.stage = stage;
   message.uuid = uuid_;
   message.type = kKorMessageTypeCompressed;
   message.info = info_;
-  message.attachment = zlib.data();
-  message.attachment_length = zlib.size();
-  message.attachment_compressed = true;
-  return KorModule::SendIntermediate(packet_, std::move(message));
+  message.attachment = attachment;
+  message.attachment_length = length;
+  message.attachment_compressed = compressed;
+  // Through the module base, so that a batch that cannot be sent ends the command with its reply.
+  return KorModule::SendIntermediateAs(packet_, group_ != 0 ? group_ : packet_->command, std::move(message));
 }
 
 int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
@@ -77,15 +73,18 @@ KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t ba
 
 KorRecordBatcher::~KorRecordBatcher() = default;
 
-void KorRecordBatcher::CompressAhead() {
-  if (!pipeline_) pipeline_ = std::make_unique<KorCompressionPipeline>(KorCompressionPipeline::DefaultWorkers());
-}
+void KorRecordBatcher::CompressAhead() { compress_ahead_ = true; }
 
 void KorRecordBatcher::OpenRecord() { text_.push_back(count_ == 0 ? '[' : ','); }
 
 int KorRecordBatcher::CloseRecord() {
   ++count_;
-  return count_ >= batch_size_ ? SendBatch() : kKorOk;
+  if (count_ < batch_size_) return kKorOk;
+  // A listing of one batch gains nothing from other threads: the pipeline starts with a second.
+  if (compress_ahead_ && !pipeline_) {
+    pipeline_ = std::make_unique<KorCompressionPipeline>(KorCompressionPipeline::DefaultWorkers());
+  }
+  return SendBatch();
 }
 
 int KorRecordBatcher::Add(std::string_view record_json) {
@@ -118,6 +117,7 @@ int KorRecordBatcher::SendBatch() {
   batch.reserve(text_.capacity());
   batch.swap(text_);
   pipeline_->Submit(std::move(batch));
+  if (held_) return kKorOk;
   // Enough batches in flight to keep every worker and this thread busy, and no more (memory).
   return SendReady(2 * (KorCompressionPipeline::DefaultWorkers() + 1));
 }
@@ -137,6 +137,7 @@ int KorRecordBatcher::Send(const KorCompressedAttachment& attachment) {
 }
 
 int KorRecordBatcher::Flush() {
+  held_ = false;
   if (int rc = SendBatch()) return rc;
   return pipeline_ ? SendReady(0) : kKorOk;
 }

@@ -50,6 +50,8 @@ class KorListing {
   bool Stopped() const;
 
  private:
+  int Send(int32_t stage, const uint8_t* attachment, size_t length, bool compressed);
+
   const kst::IPCPacket* packet_;
   std::string uuid_;
   std::optional<std::string> info_;
@@ -71,6 +73,9 @@ class KorRecordBatcher {
   // they are still sent in order, from this thread, and Flush() sends every one of them. For
   // long listings, where the level-9 compression costs more than the records.
   void CompressAhead();
+  // Compressing ahead, sends nothing until Flush(): for a listing whose count message can only
+  // be sent once its query has finished, while its records are written as the query steps.
+  void HoldUntilFlush() { held_ = true; }
 
   int Add(std::string_view record_json);
   int Add(const rapidjson::Value& record);
@@ -99,6 +104,8 @@ class KorRecordBatcher {
   size_t batch_size_;
   size_t count_ = 0;
   std::string text_;
-  std::unique_ptr<KorCompressionPipeline> pipeline_;
+  bool compress_ahead_ = false;
+  bool held_ = false;
+  std::unique_ptr<KorCompressionPipeline> pipeline_;  // made with the first full batch
   int failed_ = 0;  // the first send failure; later batches are dropped
 };

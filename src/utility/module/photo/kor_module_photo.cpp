@@ -71,32 +71,35 @@ int KorModulePhoto::List(kst::IPCPacket* packet, const rapidjson::Value& json,
   query.product_version = device->Info().product_version_utf8;
   query.album_id = InfoNumber(json, "album_id");
   query.album_type = static_cast<int>(InfoNumber(json, "album_type"));
-  KorPhotoListing listing = ListingOf(packet->command);
-  if (!functions_.Run(listing, &query)) {
-    KLOG(WARNING) << "photo query: no function could read " << query.path;
+  KorPhotoListing kind = ListingOf(packet->command);
+  KorListing listing(packet, device->UniqueDeviceId());
+  if (kind == KorPhotoListing::kAlbums) {
+    if (!functions_.Run(kind, &query)) KLOG(WARNING) << "photo query: no function could read " << query.path;
+    return SendAlbums(&listing, query);
   }
-  return SendListing(packet, device->UniqueDeviceId(), listing == KorPhotoListing::kAlbums, query);
+  // The photos are written and compressed while the query steps (the level-9 compression of a
+  // large library costs more than its query); they are sent after the count, which needs the
+  // whole query.
+  KorRecordBatcher batch(&listing, 2, kKorPhotoBatch);
+  batch.CompressAhead();
+  batch.HoldUntilFlush();
+  int64_t count = 0;
+  query.photo_sink = [&batch, &count](const KorPhotoRecord& photo) {
+    ++count;
+    batch.AddWritten([&photo](std::string* text) { KorAppendPhotoJson(photo, text); });
+  };
+  if (!functions_.Run(kind, &query)) KLOG(WARNING) << "photo query: no function could read " << query.path;
+  listing.SetInfo(KorCountInfo(count));
+  if (int rc = listing.SendStage(1)) return rc;
+  return batch.Flush();
 }
 
-int KorModulePhoto::SendListing(kst::IPCPacket* packet, const std::string& uuid, bool albums,
-                                const KorPhotoQuery& query) {
-  size_t count = albums ? query.albums.size() : query.photos.size();
-  KorListing listing(packet, uuid);
-  listing.SetInfo(KorCountInfo(static_cast<int64_t>(count)));
-  if (int rc = listing.SendStage(1)) return rc;
-  size_t batch_size = albums ? kKorAlbumBatch : kKorPhotoBatch;
-  KorRecordBatcher batch(&listing, 2, batch_size);
-  // A large library's level-9 compression costs several times its query: it runs on other threads.
-  if (count > batch_size) batch.CompressAhead();
-  for (size_t i = 0; i < count; ++i) {
-    int rc = batch.AddWritten([&](std::string* text) {
-      if (albums) {
-        KorAppendAlbumJson(query.albums[i], text);
-      } else {
-        KorAppendPhotoJson(query.photos[i], text);
-      }
-    });
-    if (rc) return rc;
+int KorModulePhoto::SendAlbums(KorListing* listing, const KorPhotoQuery& query) {
+  listing->SetInfo(KorCountInfo(static_cast<int64_t>(query.albums.size())));
+  if (int rc = listing->SendStage(1)) return rc;
+  KorRecordBatcher batch(listing, 2, kKorAlbumBatch);
+  for (const KorAlbumRecord& album : query.albums) {
+    if (int rc = batch.AddWritten([&album](std::string* text) { KorAppendAlbumJson(album, text); })) return rc;
   }
   return batch.Flush();
 }

@@ -11,6 +11,7 @@
 #include "utility/module/photo/kor_photo_functions.h"
 
 class KorDevice;
+class KorListing;
 
 constexpr uint32_t kKorCommandPhotoList = 400;
 constexpr uint32_t kKorCommandAlbumList = 401;
@@ -29,7 +30,7 @@ class KorModulePhoto : public KorModule {
 
  private:
   int List(kst::IPCPacket* packet, const rapidjson::Value& json, const std::shared_ptr<KorDevice>& device);
-  int SendListing(kst::IPCPacket* packet, const std::string& uuid, bool albums, const KorPhotoQuery& query);
+  int SendAlbums(KorListing* listing, const KorPhotoQuery& query);
   int Thumbnails(kst::IPCPacket* packet, const KorCommandPayload& payload, const std::shared_ptr<KorDevice>& device);
   int DeletePhotos(const KorCommandPayload& payload);
 

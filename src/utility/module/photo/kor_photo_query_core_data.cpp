@@ -82,7 +82,7 @@ std::string AlbumColumn(int number) { return "z_" + std::to_string(number) + "al
 int ListAssets(const KorSqliteDatabase& db, const std::string& sql, KorPhotoQuery* query) {
   KorSqliteStatement rows;
   if (int rc = KorPrepareStatement(db, sql, &rows)) return rc;
-  KorReadPhotoRows(rows, &query->photos);
+  KorReadPhotoRows(rows, query);
   return 0;
 }
 

@@ -20,7 +20,7 @@ int RunPhotoQuery(KorPhotoQuery* query, const std::string& sql) {
   if (int rc = KorOpenDatabase(query->path, &db)) return rc;
   KorSqliteStatement rows;
   if (int rc = KorPrepareStatement(db, sql, &rows)) return rc;
-  KorReadPhotoRows(rows, &query->photos);
+  KorReadPhotoRows(rows, query);
   return 0;
 }
 

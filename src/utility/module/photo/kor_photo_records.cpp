@@ -47,18 +47,30 @@ std::string KorPhotoDateText(double seconds_since_2001) {
   return KSTUtilitySys::Convert2001GMTtoDate(static_cast<double>(static_cast<int64_t>(seconds_since_2001)));
 }
 
-void KorReadPhotoRows(KorSqliteStatement& rows, std::vector<KorPhotoRecord>* photos) {
+namespace {
+
+void ReadPhotoRow(const KorSqliteStatement& rows, KorPhotoRecord* photo) {
+  photo->pk = rows.Int64(0);
+  photo->saved_asset_type = rows.Int64(1);
+  photo->path = rows.Text(2);
+  photo->orientation = rows.Int64(3);
+  photo->additional_attributes = rows.Int64(4);
+  photo->date_created = KorPhotoDateText(ColumnReal(rows, 5));
+  photo->modification_date = KorPhotoDateText(ColumnReal(rows, 6));
+  photo->original_file_size = rows.Int64(7);
+}
+
+}  // namespace
+
+void KorReadPhotoRows(KorSqliteStatement& rows, KorPhotoQuery* query) {
+  KorPhotoRecord photo;
   while (rows.Step()) {
-    KorPhotoRecord photo;
-    photo.pk = rows.Int64(0);
-    photo.saved_asset_type = rows.Int64(1);
-    photo.path = rows.Text(2);
-    photo.orientation = rows.Int64(3);
-    photo.additional_attributes = rows.Int64(4);
-    photo.date_created = KorPhotoDateText(ColumnReal(rows, 5));
-    photo.modification_date = KorPhotoDateText(ColumnReal(rows, 6));
-    photo.original_file_size = rows.Int64(7);
-    photos->push_back(std::move(photo));
+    ReadPhotoRow(rows, &photo);
+    if (query->photo_sink) {
+      query->photo_sink(photo);
+    } else {
+      query->photos.push_back(photo);
+    }
   }
 }
 

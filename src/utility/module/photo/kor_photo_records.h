@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,10 @@ struct KorPhotoQuery {
   int album_type = 0;
   std::vector<KorPhotoRecord> photos;
   std::vector<KorAlbumRecord> albums;
+  // When set, photo rows go here as they are read (one record, reused) instead of into `photos`,
+  // so that a listing can write and compress them while the query is still stepping. A function
+  // only reads rows once all its statements are prepared, so it cannot fail after streaming.
+  std::function<void(const KorPhotoRecord&)> photo_sink;
 };
 
 // A query function: 0 when it ran, else the code of its failure (19, 20 or 1).
@@ -57,7 +62,8 @@ using KorPhotoQueryFunction = int (*)(KorPhotoQuery* query);
 std::string KorPhotoDateText(double seconds_since_2001);
 // Appends every row of a photo query (columns Z_PK, ZSAVEDASSETTYPE, PATH, ZORIENTATION,
 // ZADDITIONALATTRIBUTES, ZDATECREATED, ZMODIFICATIONDATE, ZORIGINALFILESIZE).
-void KorReadPhotoRows(KorSqliteStatement& rows, std::vector<KorPhotoRecord>* photos);
+// Into the query's sink when it has one, else into its photos.
+void KorReadPhotoRows(KorSqliteStatement& rows, KorPhotoQuery* query);
 // Appends the rows of an album query (COUNT, Z_PK, TITLE, ZKIND) as albums of `type`; a row
 // whose count is 0 ends the reading (an empty special album is not listed).
 void KorReadAlbumRows(KorSqliteStatement& rows, int type, std::vector<KorAlbumRecord>* albums);
