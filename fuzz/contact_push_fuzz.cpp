@@ -43,10 +43,19 @@ std::vector<std::string> Parts(const std::string& text, size_t count) {
 bool PlainText(const std::string& text) {
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (c < 0x80) {
+      if (c < 0x20 && c != '\t' && c != '\n') return false;
+      ++i;
+      continue;
+    }
+    // Well-formed sequences only: no overlong forms, no surrogates, nothing above U+10FFFF.
+    const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
     if (length == 0 || i + length > text.size()) return false;
-    if (length == 1 && c < 0x20 && c != '\t' && c != '\n') return false;
-    for (size_t k = 1; k < length; ++k) {
+    const unsigned char second = static_cast<unsigned char>(text[i + 1]);
+    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (second < low || second > high) return false;
+    for (size_t k = 2; k < length; ++k) {
       if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
     }
     i += length;
@@ -74,7 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Text that a property list cannot hold (control characters, broken UTF-8) may keep the message
   // from converting; one that converts carries the name exactly as typed.
   KorValue pushed;
-  if (group && KorDLDecode(group->bytes, group->length, &pushed) && !parts[1].empty() && PlainText(parts[0]) &&
+  // (A name of white space alone is an empty text to XML.)
+  const bool blank = parts[1].find_first_not_of(" \t\n") == std::string::npos;
+  if (group && KorDLDecode(group->bytes, group->length, &pushed) && !blank && PlainText(parts[0]) &&
       PlainText(parts[1]) &&
       PushedName(pushed, "Group/" + parts[0]) != parts[1]) {
     std::abort();
