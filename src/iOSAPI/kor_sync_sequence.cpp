@@ -70,6 +70,8 @@ void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence
   session.Greeting(sequence.greeting);
   session.Announce(computer_anchor, sequence.announce);
   for (const KorSyncStep& step : sequence.middle) {
+    // A silent device gets nothing more, not even the module's pushes built.
+    if (session.DeviceSilent()) return;
     RunStep(session, step, pushes);
     if (session.HandlerEndsSession()) return;
   }

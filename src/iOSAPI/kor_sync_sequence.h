@@ -38,7 +38,8 @@ struct KorSyncSequence {
 using KorSyncPushSource = std::function<bool(int state, std::vector<std::string>* elements)>;
 
 // Runs Greeting, Announce, the middle steps and Finish on an open session; a handler that ends
-// the session stops it after the step that made it do so.
+// the session stops it after the step that made it do so, and a device that fell silent stops it
+// at once.
 void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence, const std::string& computer_anchor,
                         const KorSyncPushSource& pushes);
 

@@ -3,10 +3,34 @@
 #include "iOSAPI/kor_plist_xml.h"
 #include "platform/kst_log.h"
 
-KorSyncSession::KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler)
-    : link_(std::move(io), KorPlistDoctype::kApple), data_class_(data_class), handler_(handler) {}
+KorSyncSession::KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler,
+                               std::chrono::milliseconds reply_timeout)
+    : data_class_(data_class),
+      handler_(handler),
+      reply_timeout_(reply_timeout),
+      link_(Watched(std::move(io)), KorPlistDoctype::kApple) {}
+
+KorServiceIo KorSyncSession::Watched(KorServiceIo io) {
+  if (reply_timeout_.count() <= 0) return io;
+  io.receive = [this, receive = std::move(io.receive)](void* buffer, size_t length) -> int64_t {
+    // Nothing more is read from a device that has stopped answering: a late reply would be
+    // taken for the answer to a later message.
+    if (silent_) return -1;
+    const auto begin = std::chrono::steady_clock::now();
+    const int64_t got = receive(buffer, length);
+    // The socket's time-out may end the wait a little before the full time has passed.
+    if (got < 1 && std::chrono::steady_clock::now() - begin >= reply_timeout_ * 9 / 10) {
+      silent_ = true;
+      KLOG(WARNING) << "sync " << data_class_.name << ": the device sent no reply within " << reply_timeout_.count()
+                    << " ms; the session ends without its further exchanges";
+    }
+    return got;
+  };
+  return io;
+}
 
 void KorSyncSession::Greeting(const KorSyncPolicy& reply) {
+  if (silent_) return;
   link_.RawRead();
   SendAndHandle({KorPlistString("DLMessageVersionExchange"), KorPlistString("DLVersionsOk"), KorPlistInteger(100)},
                 reply);
@@ -31,12 +55,13 @@ int32_t KorSyncSession::ExchangeWith(const char* message, const std::vector<std:
 }
 
 void KorSyncSession::SendOnly(const char* message) {
+  if (silent_) return;
   link_.Send({KorPlistString(message), KorPlistString(data_class_.name)});
 }
 
 int32_t KorSyncSession::SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply) {
   // A message that could not go out gets no reply: waiting for one would only hang.
-  if (!link_.Send(elements)) return 0;
+  if (silent_ || !link_.Send(elements)) return 0;
   return Handle(reply);
 }
 

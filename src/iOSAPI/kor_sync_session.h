@@ -3,6 +3,7 @@
 // reply to the module's state-driven handler).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,8 +43,15 @@ constexpr KorSyncPolicy KorReadOneIs(const char* name) { return {KorSyncReply::k
 
 class KorSyncSession {
  public:
-  // `handler` may be null when no exchange of the session uses the module policy.
-  KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler);
+  // `handler` may be null when no exchange of the session uses the module policy. With a
+  // `reply_timeout`, a receive that fails after waiting that long means the device stopped
+  // answering: the session's later exchanges then end at once, sending and reading nothing (the
+  // connection's own receive must give up after that time, e.g. through the socket's time-out).
+  KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler,
+                 std::chrono::milliseconds reply_timeout = std::chrono::milliseconds(0));
+  // The receive function refers to the session.
+  KorSyncSession(const KorSyncSession&) = delete;
+  KorSyncSession& operator=(const KorSyncSession&) = delete;
 
   const KorSyncDataClass& DataClass() const { return data_class_; }
 
@@ -56,10 +64,14 @@ class KorSyncSession {
   // Sends "<name>, <data class>, <elements…>" (elements already XML) and handles the replies.
   int32_t ExchangeWith(const char* message, const std::vector<std::string>& elements, const KorSyncPolicy& reply);
   bool HandlerEndsSession() const { return handler_ != nullptr && handler_->EndsSession(); }
+  // True once a reply did not come within the reply time-out.
+  bool DeviceSilent() const { return silent_; }
   // Sends "<name>, <data class>" and reads nothing.
   void SendOnly(const char* message);
 
  private:
+  // The connection's receive, timed: a failure after the whole time-out marks the device silent.
+  KorServiceIo Watched(KorServiceIo io);
   int32_t SendAndHandle(const std::vector<std::string>& elements, const KorSyncPolicy& reply);
   // Handles the replies to a message already sent.
   int32_t Handle(const KorSyncPolicy& reply);
@@ -68,7 +80,9 @@ class KorSyncSession {
   // device's cancellation or refusal ends the wait.
   void WaitFor(const char* name);
 
-  KorDeviceLink link_;
   KorSyncDataClass data_class_;
   KorSyncReplyHandler* handler_;
+  std::chrono::milliseconds reply_timeout_;
+  bool silent_ = false;
+  KorDeviceLink link_;
 };

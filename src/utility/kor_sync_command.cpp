@@ -2,15 +2,42 @@
 
 #include <rapidjson/document.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <cstdlib>
+
 #include "iOSAPI/kor_cf_value.h"
 #include "iOSAPI/kor_plist_xml.h"
 #include "iOSAPI/kor_sync_anchor.h"
 #include "iOSAPI/kor_sync_session.h"
 #include "platform/kst_local_time.h"
 #include "platform/kst_log.h"
+#include "platform/kst_process.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_device.h"
 #include "utility/ios/kor_device_handles.h"
+
+std::chrono::milliseconds KorSyncReplyTimeout() {
+  std::string text = kst::GetEnv("TANDREL_SYNC_REPLY_TIMEOUT_MS");
+  long value = text.empty() ? 0 : std::strtol(text.c_str(), nullptr, 10);
+  return value > 0 ? std::chrono::milliseconds(value) : kKorSyncDefaultReplyTimeout;
+}
+
+namespace {
+
+// The framework's receive gives up when the socket's receive time-out runs out.
+void BoundReceives(AMDServiceConnectionRef connection, std::chrono::milliseconds timeout) {
+  const int socket = MobileApi().AMDServiceConnectionGetSocket(connection);
+  timeval value{};
+  value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+  value.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+  if (socket < 0 || setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof(value)) != 0) {
+    KLOG(WARNING) << "no receive time-out on the " << kKorSyncServiceName << " connection";
+  }
+}
+
+}  // namespace
 
 int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncDataClass& data_class,
                      const KorSyncSequence& sequence, KorSyncReplyHandler* handler, const KorSyncPushSource& pushes) {
@@ -20,7 +47,9 @@ int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncData
     KLOG(WARNING) << "cannot start " << kKorSyncServiceName << " for " << data_class.name << ": " << result;
     return kKorSyncNoService;
   }
-  KorSyncSession session(KorFrameworkIo(service->Connection()), data_class, handler);
+  const std::chrono::milliseconds timeout = KorSyncReplyTimeout();
+  BoundReceives(service->Connection(), timeout);
+  KorSyncSession session(KorFrameworkIo(service->Connection()), data_class, handler, timeout);
   KorRunSyncSequence(session, sequence, KorComputerAnchor(KstLocalTimeNow()), pushes);
   return 0;
 }

@@ -3,6 +3,7 @@
 // the command's parameters.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -18,6 +19,13 @@ class KorDevice;
 // The service could not be started; nothing was sent.
 constexpr int32_t kKorSyncNoService = 13;
 constexpr const char* kKorSyncServiceName = "com.apple.mobilesync";
+
+// How long a session waits for one piece of a reply before it takes the device as no longer
+// answering (a device that stops answering without closing the connection would otherwise hold
+// the command forever): half a minute, like the front-end link's send time-out.
+// TANDREL_SYNC_REPLY_TIMEOUT_MS overrides it (tests).
+constexpr std::chrono::milliseconds kKorSyncDefaultReplyTimeout{30000};
+std::chrono::milliseconds KorSyncReplyTimeout();
 
 // Starts the service, runs the sequence with a fresh computer anchor and releases the
 // connection: 0, or kKorSyncNoService.

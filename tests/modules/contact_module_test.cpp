@@ -320,6 +320,34 @@ TEST_F(ContactModuleTest, DeadOrMisbehavingConnectionsEndPromptlyWithTheCommands
   EXPECT_FALSE(after.contacts.HasMember("1"));
 }
 
+TEST_F(ContactModuleTest, ADeviceThatStopsAnsweringEndsTheSessionAfterTheReplyTimeOut) {
+  environment["TANDREL_SYNC_REPLY_TIMEOUT_MS"] = "400";
+  open_log = 1;
+  Start(30, 1);
+  // The device holds its next answer far longer than the time-out, without closing the
+  // connection: the listing ends with nothing listed and the write without a device identifier,
+  // each long before the answer would come.
+  const auto begin = std::chrono::steady_clock::now();
+  ASSERT_TRUE(vd.Fault(udid, "com.apple.mobilesync", {"stall", "15000"}));
+  Listing listing = List();
+  EXPECT_EQ(listing.code, 0);
+  EXPECT_EQ(listing.contact_count, 0);
+  ASSERT_TRUE(vd.Fault(udid, "com.apple.mobilesync", {"stall", "15000"}));
+  EXPECT_EQ(Write({{kContactKind, ProcessChanges(ContactRecord("h", "A", "B"), kContactKind)}}).code, 28);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
+  const std::string logs = Logs();
+  const std::string line = "sync com.apple.Contacts: the device sent no reply within 400 ms";
+  const size_t first = logs.find(line);
+  ASSERT_NE(first, std::string::npos) << logs;
+  EXPECT_NE(logs.find(line, first + line.size()), std::string::npos) << logs;
+  EXPECT_NE(vd.ServerLog().find("reply stalled 15000 ms"), std::string::npos);
+  // A device that answers again is listed in full: the stalled sessions left nothing behind.
+  Listing after = List();
+  EXPECT_EQ(after.code, 0);
+  EXPECT_EQ(after.contact_count, 30);
+  EXPECT_EQ(after.group_count, 1);
+}
+
 TEST_F(ContactModuleTest, BackupExtractionHandsTheAddressBookPathToTheFrontEnd) {
   Start();
   auto messages = Run(1608, DeviceJson(R"("info":{"types":[1]})"));

@@ -225,15 +225,6 @@ class MediaModuleTest : public ModuleTest {
     auto messages = Run(command, DeviceJson(extra));
     return messages.empty() ? -1 : messages.back().code;
   }
-  std::string Logs() const {
-    std::string all;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(tandrel->LogFolder(), error)) {
-      std::string text;
-      if (entry.is_regular_file() && kst::ReadWholeFile(entry.path().string(), &text)) all += text;
-    }
-    return all;
-  }
   // Writes the older library pair of `plan` into the profile's media tree.
   void AddItdbPair(const std::string& folder, const MediaLibraryPlan& plan) {
     std::string error;

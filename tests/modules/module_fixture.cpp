@@ -1,6 +1,9 @@
 #include "module_fixture.h"
 
+#include <filesystem>
+
 #include "frontend_message.h"
+#include "platform/kst_fs.h"
 #include "platform/vel_json_util.h"
 
 using namespace std::chrono_literals;
@@ -13,6 +16,7 @@ void ModuleTest::StartWith(const std::string& kind, const std::function<void(con
   harness::TandrelOptions options;
   options.environment = environment;
   options.load_modules = load_modules;
+  options.open_log = open_log;
   options.environment["USBMUXD_SOCKET_ADDRESS"] = vd.socket_address();
   tandrel = std::make_unique<harness::Tandrel>(options);
   ASSERT_TRUE(tandrel->Start());
@@ -20,6 +24,16 @@ void ModuleTest::StartWith(const std::string& kind, const std::function<void(con
   ASSERT_TRUE(ready) << vd.ServerLog();
   udid = ready->uuid;
   code = ready->code;
+}
+
+std::string ModuleTest::Logs() const {
+  std::string all;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(tandrel->LogFolder(), error)) {
+    std::string text;
+    if (entry.is_regular_file() && kst::ReadWholeFile(entry.path().string(), &text)) all += text;
+  }
+  return all;
 }
 
 std::string ModuleTest::DeviceJson(const std::string& extra) const {

@@ -30,6 +30,9 @@ class ModuleTest : public ::testing::Test {
   vdevice_test::VdeviceFixture vd;
   // Further environment for the Tandrel that StartWith starts.
   std::map<std::string, std::string> environment;
+  // 1: the Tandrel that StartWith starts writes its log, which Logs() reads.
+  int open_log = 0;
+  std::string Logs() const;
   // Plug-in folders the Tandrel that StartWith starts loads.
   std::vector<std::string> load_modules;
   std::unique_ptr<harness::Tandrel> tandrel;

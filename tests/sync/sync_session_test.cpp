@@ -2,6 +2,7 @@
 // listing and their acknowledgements, the length bounds, and a connection that dies mid-way.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -160,6 +161,47 @@ TEST(SyncSessionTest, DeadConnectionRunsEverySequenceThrough) {
     // The write sequences still reach their pushes after the connection died.
     EXPECT_EQ(pushes > 0, sequence != &kKorSyncContactsListAll);
   }
+}
+
+// A connection whose receive gives up after `wait` with nothing (as a socket time-out makes it do)
+// and that counts the host's messages (each goes out as a length, then a body).
+KorServiceIo SilentIo(std::chrono::milliseconds wait, int* sends, int* receives) {
+  KorServiceIo io;
+  io.send = [sends](const void*, size_t length) {
+    ++*sends;
+    return static_cast<int64_t>(length);
+  };
+  io.receive = [wait, receives](void*, size_t) -> int64_t {
+    ++*receives;
+    std::this_thread::sleep_for(wait);
+    return -1;
+  };
+  return io;
+}
+
+TEST(SyncSessionTest, AReplyThatDoesNotComeWithinTheTimeOutEndsTheSession) {
+  REQUIRE_FRAMEWORK();
+  for (const KorSyncSequence* sequence : {&kKorSyncContactsListAll, &kKorSyncContactsWrite}) {
+    int sends = 0, receives = 0, pushes = 0;
+    KorSyncBatchCollector collector;
+    KorSyncSession session(SilentIo(std::chrono::milliseconds(30), &sends, &receives), kKorSyncContacts, &collector,
+                           std::chrono::milliseconds(30));
+    KorRunSyncSequence(session, *sequence, kAnchor, [&pushes](int, std::vector<std::string>*) { return ++pushes > 0; });
+    // The device's first message never came: nothing was sent, nothing more read or pushed.
+    EXPECT_TRUE(session.DeviceSilent());
+    EXPECT_EQ(receives, 1);
+    EXPECT_EQ(sends, 0);
+    EXPECT_EQ(pushes, 0);
+  }
+  // A receive that fails at once is a dead connection, not a silent device: the sequence goes on
+  // sending its messages, as before.
+  int sends = 0, receives = 0;
+  KorSyncBatchCollector collector;
+  KorSyncSession session(SilentIo(std::chrono::milliseconds(0), &sends, &receives), kKorSyncContacts, &collector,
+                         std::chrono::milliseconds(200));
+  KorRunSyncSequence(session, kKorSyncContactsListAll, kAnchor, nullptr);
+  EXPECT_FALSE(session.DeviceSilent());
+  EXPECT_GT(sends, 4);
 }
 
 // The device answers the acknowledgement of each change batch with the next one and that of the

@@ -3,10 +3,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 #include <mutex>
 #include <unordered_map>
 
@@ -26,17 +28,32 @@ ChannelTable& Channels() {
 }
 
 // Sockets may come non-blocking (libimobiledevice leaves them so); a call that would block waits
-// for the socket instead of failing.
-bool WaitUntilReady(int socket, short events) {
+// for the socket instead of failing, at most `timeout_ms` (negative: without end).
+bool WaitUntilReady(int socket, short events, int timeout_ms = -1) {
   pollfd entry{socket, events, 0};
   for (;;) {
-    const int ready = poll(&entry, 1, -1);
+    const int ready = poll(&entry, 1, timeout_ms);
     if (ready < 0 && errno == EINTR) continue;
     return ready > 0 && (entry.revents & (events | POLLHUP | POLLERR)) != 0;
   }
 }
 
 bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+bool IsBlocking(int socket) {
+  const int flags = fcntl(socket, F_GETFL);
+  return flags >= 0 && (flags & O_NONBLOCK) == 0;
+}
+
+// The receive time-out the host set on the socket (SO_RCVTIMEO), as with the platform's own
+// framework; -1 when there is none.
+int ReceiveTimeoutMs(int socket) {
+  timeval value{};
+  socklen_t size = sizeof(value);
+  if (getsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &value, &size) != 0) return -1;
+  const long long ms = static_cast<long long>(value.tv_sec) * 1000 + value.tv_usec / 1000;
+  return ms > 0 ? static_cast<int>(std::min<long long>(ms, std::numeric_limits<int>::max())) : -1;
+}
 
 // Plain service sockets are read in large blocking pieces.
 void MakeBlocking(int socket) {
@@ -110,7 +127,11 @@ long ServiceChannel::ReceiveOverSocket(void* buffer, size_t capacity, bool wait_
   for (;;) {
     const ssize_t got = recv(socket_, buffer, capacity, wait_all ? MSG_WAITALL : 0);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && WouldBlock() && WaitUntilReady(socket_, POLLIN)) continue;
+    // On a blocking socket "would block" means its receive time-out ran out: the read fails.
+    if (got < 0 && WouldBlock() && !IsBlocking(socket_) &&
+        WaitUntilReady(socket_, POLLIN, ReceiveTimeoutMs(socket_))) {
+      continue;
+    }
     return got < 0 ? -1 : static_cast<long>(got);
   }
 }
@@ -121,7 +142,12 @@ long ServiceChannel::ReceiveSome(void* buffer, size_t capacity) {
   if (!ssl_) return ReceiveOverSocket(buffer, capacity, false);
   uint32_t received = 0;
   const auto piece = static_cast<uint32_t>(std::min(capacity, kMaxSslPiece));
-  const idevice_error_t result = idevice_connection_receive(connection_.get(), static_cast<char*>(buffer), piece, &received);
+  const int timeout_ms = socket_ >= 0 ? ReceiveTimeoutMs(socket_) : -1;
+  auto* bytes = static_cast<char*>(buffer);
+  const idevice_error_t result =
+      timeout_ms < 0 ? idevice_connection_receive(connection_.get(), bytes, piece, &received)
+                     : idevice_connection_receive_timeout(connection_.get(), bytes, piece, &received,
+                                                          static_cast<unsigned int>(timeout_ms));
   if (result != IDEVICE_E_SUCCESS && received == 0) return -1;
   return static_cast<long>(received);
 }
