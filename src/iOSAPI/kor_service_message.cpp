@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "iOSAPI/kor_message_value.h"
 #include "iOSAPI/kor_xml_value.h"
 #include "platform/kst_log.h"
 
@@ -95,18 +96,30 @@ int32_t KorSendAndReceive(const KorServiceIo& io, const KorMessageBuffer& messag
   return KorReceiveMessages(io, handler);
 }
 
-std::string KorMessageToXml(const uint8_t* bytes, uint32_t length) {
+namespace {
+
+KorCFHolder ParseMessage(const uint8_t* bytes, uint32_t length) {
   const MobileExportTable& api = MobileApi();
   KorCFHolder data(api.CFDataCreate(nullptr, bytes, length));
-  if (!data) return std::string();
-  KorCFHolder plist(
+  if (!data) return KorCFHolder();
+  return KorCFHolder(
       api.CFPropertyListCreateWithData(nullptr, data.As<CFDataRef>(), kCFPropertyListImmutable, nullptr, nullptr));
-  if (!plist) return std::string();
+}
+
+std::string PropertyListXml(const KorCFHolder& plist) {
+  const MobileExportTable& api = MobileApi();
   KorCFHolder xml(api.CFPropertyListCreateXMLData(nullptr, plist.Get()));
   if (KorTypeOf(xml.Get()) != kCFTypeIDData) return std::string();
   const UInt8* text = api.CFDataGetBytePtr(xml.As<CFDataRef>());
   CFIndex size = api.CFDataGetLength(xml.As<CFDataRef>());
   return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(size)) : std::string();
+}
+
+}  // namespace
+
+std::string KorMessageToXml(const uint8_t* bytes, uint32_t length) {
+  KorCFHolder plist = ParseMessage(bytes, length);
+  return plist ? PropertyListXml(plist) : std::string();
 }
 
 std::string KorMessageFirstValue(const uint8_t* bytes, uint32_t length) {
@@ -128,5 +141,7 @@ std::string KorXmlFirstValue(const std::string& xml) {
 }
 
 bool KorMessageToValue(const uint8_t* bytes, uint32_t length, KorValue* out) {
-  return KorXmlTextToValue(KorMessageToXml(bytes, length), out);
+  KorCFHolder plist = ParseMessage(bytes, length);
+  if (!plist) return false;
+  return KorMessageTreeFromCF(plist.Get(), out) || KorXmlTextToValue(PropertyListXml(plist), out);
 }
