@@ -5,6 +5,8 @@ find_package(ZLIB REQUIRED)
 find_package(SQLite3 REQUIRED)
 find_package(CURL REQUIRED)
 find_package(OpenSSL REQUIRED)
+# The notes plug-in decodes note documents with the lite runtime; protoc generates their classes.
+find_package(Protobuf REQUIRED)
 
 pkg_check_modules(GLOG REQUIRED IMPORTED_TARGET libglog)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)

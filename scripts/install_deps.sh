@@ -8,6 +8,7 @@ PACKAGES=(
   libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils libplist-utils
   libsqlite3-dev sqlite3 zlib1g-dev libdeflate-dev libre2-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
   libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev
+  libprotobuf-dev protobuf-compiler
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 unzip ideviceinstaller procps
 )

@@ -35,4 +35,6 @@ void StopLog() {
   });
 }
 
+void FollowHostLog() { g_enabled.store(google::IsGoogleLoggingInitialized()); }
+
 }  // namespace kst

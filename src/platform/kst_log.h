@@ -20,6 +20,9 @@ struct LogSettings {
 void StartLog(const LogSettings& settings);
 // Stops the log (once); later lines are dropped.
 void StopLog();
+// A plug-in library links its own copy of this file: once loaded it calls this so that its lines
+// go to the log the host process started (glog itself is shared), or nowhere when there is none.
+void FollowHostLog();
 
 }  // namespace kst
 

@@ -33,7 +33,9 @@ std::string KSTUtilitySys::NowText(const char* format) {
 }
 
 std::string KSTUtilitySys::Convert2001GMTtoDate(double seconds_since_2001) {
-  if (!std::isfinite(seconds_since_2001)) return std::string();
+  // Beyond about ±3000 years the value is no date (and would not fit a time_t).
+  constexpr double kLimit = 1e11;
+  if (!std::isfinite(seconds_since_2001) || std::fabs(seconds_since_2001) > kLimit) return std::string();
   time_t time = static_cast<time_t>(std::floor(seconds_since_2001 + kAppleEpochOffset));
   std::tm local{};
   localtime_r(&time, &local);

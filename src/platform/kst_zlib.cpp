@@ -51,11 +51,14 @@ bool ZlibCompress(const uint8_t* data, size_t length, int level, std::vector<uin
   return rc == Z_STREAM_END;
 }
 
-bool ZlibDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out) {
+namespace {
+
+// One inflate run of the stream format that `window_bits` selects (zlib or gzip), capped.
+bool InflateCapped(const uint8_t* data, size_t length, size_t max_output, int window_bits, std::string* out) {
   out->clear();
   if (!data || length == 0 || length > std::numeric_limits<uInt>::max()) return false;
   z_stream stream{};
-  if (inflateInit(&stream) != Z_OK) return false;
+  if (inflateInit2(&stream, window_bits) != Z_OK) return false;
   stream.next_in = const_cast<Bytef*>(data);
   stream.avail_in = static_cast<uInt>(length);
   char piece[16384];
@@ -78,6 +81,16 @@ bool ZlibDecompress(const uint8_t* data, size_t length, size_t max_output, std::
   inflateEnd(&stream);
   if (rc != Z_STREAM_END) out->clear();
   return rc == Z_STREAM_END;
+}
+
+}  // namespace
+
+bool ZlibDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out) {
+  return InflateCapped(data, length, max_output, MAX_WBITS, out);
+}
+
+bool GzipDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out) {
+  return InflateCapped(data, length, max_output, MAX_WBITS + 16, out);
 }
 
 }  // namespace kst

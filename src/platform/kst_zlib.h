@@ -1,4 +1,5 @@
-// zlib-format compression of message attachments and decompression of command attachments.
+// zlib-format compression of message attachments and decompression of command attachments (and
+// of gzip data from devices).
 #pragma once
 
 #include <cstddef>
@@ -13,5 +14,7 @@ bool ZlibCompress(const uint8_t* data, size_t length, int level, std::vector<uin
 // Inflates zlib-format data; fails (with `out` cleared) on corrupt input or when the result
 // would exceed `max_output` bytes.
 bool ZlibDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out);
+// The same for one gzip member (header, deflate data, trailer), as devices store some blobs.
+bool GzipDecompress(const uint8_t* data, size_t length, size_t max_output, std::string* out);
 
 }  // namespace kst

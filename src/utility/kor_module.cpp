@@ -15,7 +15,7 @@ namespace {
 thread_local std::shared_ptr<QrTask> current_command_task;
 
 // True for the first caller only: the one whose final reply goes out.
-bool ClaimFinalReply(const std::shared_ptr<QrTask>& task) {
+bool ClaimFirstFinalReply(const std::shared_ptr<QrTask>& task) {
   auto meta = task ? task->GetTaskDataAs<TaskMetaData>() : nullptr;
   return !meta || !meta->final_reply_sent.exchange(true);
 }
@@ -37,6 +37,12 @@ KorCommandTaskScope::~KorCommandTaskScope() { current_command_task = std::move(p
 
 int KorModule::OnCommand(kst::IPCPacket*) { return 0; }
 
+bool KorModule::ClaimFinalReply(const std::shared_ptr<QrTask>& task, int code) {
+  if (!ClaimFirstFinalReply(task)) return false;
+  EndTask(task, code);
+  return true;
+}
+
 int KorModule::OnElevatedPacket(kst::IPCPacket*) { return 0; }
 
 int KorModule::SendResult(kst::IPCPacket* packet, const std::string& uuid, int code,
@@ -47,12 +53,11 @@ int KorModule::SendResult(kst::IPCPacket* packet, const std::string& uuid, int c
 int KorModule::SendFinalReply(const kst::IPCPacket* packet, const std::string& uuid, int code,
                               const std::optional<std::string>& info) {
   auto task = CommandTask(packet);
-  if (!ClaimFinalReply(task)) {
+  if (!ClaimFinalReply(task, code)) {
     KLOG(WARNING) << "task " << KorTaskIdText(packet) << " of command " << packet->command
                   << " already had its final reply; code " << code << " not sent";
     return kKorOk;
   }
-  EndTask(task, code);
   KorPacketHeader header{packet->task_id, KorStatusForCode(code), packet->command};
   KorMessage message;
   message.code = code;
@@ -66,7 +71,7 @@ void KorModule::PostStoppedReply(const std::shared_ptr<QrTask>& task) {
     auto meta = self->GetTaskDataAs<TaskMetaData>();
     // Only a command that keeps state between its packets is waiting for one; a command that ran
     // answers (or, where its module says so, stays silent) on its own.
-    if (!meta || !self->GetTaskState() || !ClaimFinalReply(self)) return;
+    if (!meta || !self->GetTaskState() || !ClaimFirstFinalReply(self)) return;
     std::string id = self->GetTaskId();
     KLOG(INFO) << "task " << id << " of command " << meta->command << " stopped between its packets";
     EndTask(self, kKorStopped);
@@ -95,7 +100,7 @@ bool KorModule::FinalReplySent(const kst::IPCPacket* packet) {
 
 void KorModule::FinishSilently(const kst::IPCPacket* packet) {
   auto task = CommandTask(packet);
-  if (ClaimFinalReply(task)) EndTask(task, kKorOk);
+  if (ClaimFirstFinalReply(task)) EndTask(task, kKorOk);
 }
 
 bool KorModule::IsStopped(const kst::IPCPacket* packet) {

@@ -56,6 +56,9 @@ class KorModule {
   // The same with `header_command` in the packet header in place of the command's own number:
   // listings that send several groups name each group there.
   static int SendIntermediateAs(const kst::IPCPacket* packet, uint32_t header_command, KorMessage message);
+  // Claims the one final reply of `task` and ends the task (as stopped for code 6); false when its
+  // final reply already went out. For a final reply sent without the command's packet (a plug-in's).
+  static bool ClaimFinalReply(const std::shared_ptr<QrTask>& task, int code);
 
  protected:
   // True when the command's task is gone from the scheduler or was stopped.

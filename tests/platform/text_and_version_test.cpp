@@ -40,6 +40,8 @@ TEST(AppleDateTest, EpochIsTheFirstOfJanuary2001) {
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(0), "2001-01-01 00:00:00");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(86400.9), "2001-01-02 00:00:00");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(0.0 / 0.0), "");
+  EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(1e300), "");
+  EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(-1e300), "");
 }
 
 }  // namespace

@@ -107,6 +107,12 @@ bool KorSqliteStatement::IsNull(int column) const {
   return sqlite3_column_type(statement_.get(), column) == SQLITE_NULL;
 }
 
+std::optional<double> KorSqliteStatement::Real(int column) const {
+  int type = sqlite3_column_type(statement_.get(), column);
+  if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return std::nullopt;
+  return sqlite3_column_double(statement_.get(), column);
+}
+
 std::string KorSqliteStatement::Text(int column) const {
   const unsigned char* text = sqlite3_column_text(statement_.get(), column);
   if (!text) return std::string();

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,8 @@ class KorSqliteStatement {
   int32_t Int(int column) const;
   double Double(int column) const;
   bool IsNull(int column) const;
+  // An integer or real column as a number; nothing for NULL, text and blobs.
+  std::optional<double> Real(int column) const;
   // NULL reads as the empty string.
   std::string Text(int column) const;
   // The bytes of a blob (or text) column; empty for NULL. Valid until the next Step or Reset.
