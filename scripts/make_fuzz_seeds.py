@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """Writes small seed inputs for the fuzz targets into the given folder (one sub-folder each)."""
+import gzip
 import os
 import sqlite3
 import struct
@@ -149,6 +150,11 @@ def main(root):
         b"<string>file:///var/mobile/Media/Recordings/20230521%20094512.m4a</string>"
         b"<key>RCSavedRecordingTitle</key><string>Band rehearsal</string>"
         b"<key>RCSavedRecordingCreationDate</key><date>2023-05-21T09:45:12Z</date></dict></dict>"))
+    # The first byte picks the note-body fuzzer's path: 0 the stored blob as given, 1 compress it first.
+    document = note_document("Floor plan\nSee the sketch: \ufffc\nthen", "6F7A3C11", "public.jpeg")
+    write(root, "note_body", "stored", b"\x00" + gzip.compress(document, mtime=0))
+    write(root, "note_body", "document", b"\x01" + document)
+    write(root, "note_body", "truncated", b"\x00" + gzip.compress(document, mtime=0)[:-7])
     write(root, "photo_database", "core_data", photo_database(
         """create table ZASSET (Z_PK integer primary key, ZSAVEDASSETTYPE integer, ZDIRECTORY varchar,
              ZFILENAME varchar, ZORIENTATION integer, ZADDITIONALATTRIBUTES integer, ZDATECREATED timestamp,
@@ -169,6 +175,32 @@ def main(root):
            insert into Photo values (1, 0, 'DCIM/100APPLE', 'IMG_0001.JPG', 1, 3.5e8, 3.5e8);
            insert into PhotoAlbum values (1, 1000, 'Saved Photos');
            insert into PhotoAlbumToPhotoJoin values (1, 1);"""))
+
+
+def varint(value):
+    out = b""
+    while value >= 0x80:
+        out += bytes([(value & 0x7F) | 0x80])
+        value >>= 7
+    return out + bytes([value])
+
+
+def field(number, payload):
+    if isinstance(payload, int):
+        return varint(number << 3) + varint(payload)
+    return varint(number << 3 | 2) + varint(len(payload)) + payload
+
+
+def note_document(text, attachment_id, attachment_type):
+    """A note document as the note store keeps it (before gzip): the text and its attribute runs."""
+    encoded = text.encode("utf-8")
+    title, _, rest = text.partition("\n")
+    runs = field(5, field(1, len(title) + 1) + field(2, field(1, 0)))
+    before, _, after = rest.partition("\ufffc")
+    runs += field(5, field(1, len(before)))
+    runs += field(5, field(1, 1) + field(12, field(1, attachment_id.encode()) + field(2, attachment_type.encode())))
+    runs += field(5, field(1, len(after)))
+    return field(2, field(2, 0) + field(3, field(2, encoded) + runs))
 
 
 def chunk(tag, header_length, third, header_fields, children=b"", sized=True):

@@ -60,8 +60,8 @@ TEST(NoteBodyTest, AttachmentsLeaveTheTextAndAreListedFromTheirRuns) {
   EXPECT_EQ(body.attachments[0].identifier, "ID-1");
   EXPECT_EQ(body.attachments[0].type, "public.jpeg");
 
-  ASSERT_EQ(Decode(EncodeNoteData("Two\n\xEF\xBF\xBC\xEF\xBF\xBC", {{"A", "com.adobe.pdf"}, {"B", "public.png"}}), &body),
-            KorNoteBodyResult::kOk);
+  std::string two = EncodeNoteData("Two\n\xEF\xBF\xBC\xEF\xBF\xBC", {{"A", "com.adobe.pdf"}, {"B", "public.png"}});
+  ASSERT_EQ(Decode(two, &body), KorNoteBodyResult::kOk);
   EXPECT_EQ(body.text, "Two\n");
   ASSERT_EQ(body.attachments.size(), 2u);
   EXPECT_EQ(body.attachments[1].identifier, "B");

@@ -238,8 +238,8 @@ TEST_F(NoteListTest, AnEarlyNoteStoreWithoutOptionalColumnsOrEntityTableStillLis
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE ZICCLOUDSYNCINGOBJECT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, ZNOTEDATA INTEGER, "
-                         "ZIDENTIFIER VARCHAR, ZTITLE1 VARCHAR);"
+                         "CREATE TABLE ZICCLOUDSYNCINGOBJECT (Z_PK INTEGER PRIMARY KEY, Z_ENT INTEGER, "
+                         "ZNOTEDATA INTEGER, ZIDENTIFIER VARCHAR, ZTITLE1 VARCHAR);"
                          "CREATE TABLE ZICNOTEDATA (Z_PK INTEGER PRIMARY KEY, ZDATA BLOB);"
                          "INSERT INTO ZICCLOUDSYNCINGOBJECT VALUES (1, 7, NULL, 'FOLDER', NULL);"
                          "INSERT INTO ZICCLOUDSYNCINGOBJECT VALUES (2, 8, 1, 'NOTE', 'Early');",

@@ -1,6 +1,6 @@
 // tandrelctl plugin: hands a request to the loaded plug-ins (command 1800) and prints what they
-// send back. Plug-ins send results but no final reply, so the verb ends once the plug-ins have
-// been quiet for --quiet-ms (or a final reply arrives).
+// send back. A plug-in may end the request with a final reply (the notes plug-in does) or not, so
+// the verb ends at a final reply or once the plug-ins have been quiet for --quiet-ms.
 #include <iostream>
 
 #include "ctl_commands.h"
