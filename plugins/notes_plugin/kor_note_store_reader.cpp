@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "kor_note_readers.h"
+#include "kor_note_row.h"
 #include "platform/kst_log.h"
 #include "utility/db/kor_sqlite.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 constexpr const char* kObjects = "ZICCLOUDSYNCINGOBJECT";
 
-enum Column { kIdentifier, kTitle, kCreated, kModified, kLocked, kFolder, kBodyKey, kBody };
+enum Column { kLocked = kKorNoteRowFirstOwn, kBodyKey, kBody };
 
 bool HasColumn(const KorSqliteDatabase& database, const char* column) {
   return KorProbeColumn(database, kObjects, column) == kKorTableExists;
@@ -46,7 +47,7 @@ std::string NotesSql(const KorSqliteDatabase& database, const std::optional<int6
   std::string sql = "select n.ZIDENTIFIER, n.ZTITLE1, " +
                     FirstColumn(database, {"ZCREATIONDATE3", "ZCREATIONDATE1", "ZCREATIONDATE"}) + ", " +
                     FirstColumn(database, {"ZMODIFICATIONDATE1", "ZMODIFICATIONDATE"}) + ", " +
-                    FirstColumn(database, {"ZISPASSWORDPROTECTED"}) + ", " + (folders ? "f.ZTITLE2" : "NULL") +
+                    (folders ? "f.ZTITLE2" : "NULL") + ", " + FirstColumn(database, {"ZISPASSWORDPROTECTED"}) +
                     ", d.Z_PK, d.ZDATA from ZICCLOUDSYNCINGOBJECT n left join ZICNOTEDATA d on d.Z_PK = n.ZNOTEDATA ";
   if (folders) sql += "left join ZICCLOUDSYNCINGOBJECT f on f.Z_PK = n.ZFOLDER ";
   // Without the entity table, a note is a row that has a body.
@@ -75,16 +76,7 @@ void ReadBody(const KorSqliteStatement& rows, KorNoteRecord* note) {
 }
 
 KorNoteRecord StoreNote(const KorSqliteStatement& rows) {
-  KorNoteRecord note;
-  note.source = kKorNoteSourceStore;
-  note.content_type = "text/plain";
-  note.guid = rows.Text(kIdentifier);
-  note.subject = rows.Text(kTitle);
-  note.folder = rows.Text(kFolder);
-  note.created = rows.Real(kCreated);
-  note.modified = rows.Real(kModified);
-  note.created_source = rows.Text(kCreated);
-  note.modified_source = rows.Text(kModified);
+  KorNoteRecord note = KorNoteFromRow(rows, kKorNoteSourceStore, "text/plain");
   // A locked note's body is ciphertext: it is listed, never decoded.
   note.locked = rows.Int64(kLocked) != 0;
   if (!note.locked) ReadBody(rows, &note);
@@ -94,12 +86,7 @@ KorNoteRecord StoreNote(const KorSqliteStatement& rows) {
 }  // namespace
 
 int KorReadNoteStore(const std::string& path, const KorNoteSink& sink) {
-  KorSqliteDatabase database;
-  if (int rc = KorOpenDatabase(path, &database)) return rc;
-  KorSqliteStatement rows;
-  if (int rc = KorPrepareStatement(database, NotesSql(database, NoteEntity(database)), &rows, true)) return rc;
-  while (rows.Step()) {
-    if (!sink(StoreNote(rows))) break;
-  }
-  return 0;
+  return KorReadNoteRows(
+      path, [](const KorSqliteDatabase& database) { return NotesSql(database, NoteEntity(database)); }, &StoreNote,
+      sink);
 }

@@ -18,12 +18,7 @@ namespace {
 KSTHandlerRecord* g_handler = nullptr;
 
 int CallPlatform(const char* function, const char* task_id, const std::string& text) {
-  KSTObserveData event;
-  std::memset(&event, 0, sizeof(event));
-  event.event_name = "LIBMODEL_PLUGIN_COMMAND_RECEIVE";
-  event.platform_function = function;
-  event.task_id = task_id;
-  event.sender = g_handler->identity;
+  KSTObserveData event = KSTPlatformCallRecord(function, task_id, g_handler->identity);
   event.data_kind = KST_OBSERVE_TEXT;
   event.data = text.c_str();
   event.data_length = text.size();

@@ -52,13 +52,7 @@ std::string LibraryPath() {
 
 // A record from this plug-in to the host; the caller fills what the function needs.
 KSTObserveData RecordTo(const char* platform_function, const char* task_id) {
-  KSTObserveData event;
-  std::memset(&event, 0, sizeof(event));
-  event.event_name = "LIBMODEL_PLUGIN_COMMAND_RECEIVE";
-  event.platform_function = platform_function;
-  event.task_id = task_id;
-  event.sender = g_handler->identity;
-  return event;
+  return KSTPlatformCallRecord(platform_function, task_id, g_handler->identity);
 }
 
 void SendText(const char* task_id, const std::string& text) {

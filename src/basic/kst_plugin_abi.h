@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -61,6 +62,19 @@ typedef struct KSTHandlerRecord {
 
 /* The one export of a plug-in library. */
 typedef void (*KSTRegisterModuleFunction)(KSTHandlerRecord* handler);
+
+/* A record that calls the host's platform function `function` for the task `task_id`, published
+ * by `sender` (the plug-in's identity): zeroed, event "LIBMODEL_PLUGIN_COMMAND_RECEIVE". The caller
+ * adds the data and output the function takes. */
+static inline KSTObserveData KSTPlatformCallRecord(const char* function, const char* task_id, uintptr_t sender) {
+  KSTObserveData event;
+  memset(&event, 0, sizeof(event));
+  event.event_name = "LIBMODEL_PLUGIN_COMMAND_RECEIVE";
+  event.platform_function = function;
+  event.task_id = task_id;
+  event.sender = sender;
+  return event;
+}
 
 #ifdef __cplusplus
 }

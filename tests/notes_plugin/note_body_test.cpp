@@ -1,7 +1,6 @@
 // The note-body decoder on documents written the way the phone writes them (by the fixture's own
 // encoder, which shares nothing with the decoder) and on bodies that are not documents at all.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "kor_note_body.h"
 #include "notes_db.h"
@@ -9,20 +8,7 @@
 namespace {
 
 using vdevice_fixtures::EncodeNoteData;
-
-std::string Gzip(const std::string& data) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, Z_BEST_SPEED, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, data.size()) + 64, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  stream.avail_in = static_cast<uInt>(data.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+using vdevice_fixtures::GzipBytes;
 
 // root(2) → document(3) → note(2: text), hand-assembled for sizes the fixture does not write.
 std::string DocumentWithText(const std::string& text) {
@@ -72,7 +58,7 @@ TEST(NoteBodyTest, WhatIsNotGzipDoesNotInflate) {
   std::string document = DocumentWithText("text");
   EXPECT_EQ(Decode("", &body), KorNoteBodyResult::kDoesNotInflate);
   EXPECT_EQ(Decode(document, &body), KorNoteBodyResult::kDoesNotInflate) << "an uncompressed document";
-  std::string gzip = Gzip(document);
+  std::string gzip = GzipBytes(document);
   EXPECT_EQ(Decode(gzip.substr(0, gzip.size() - 6), &body), KorNoteBodyResult::kDoesNotInflate) << "cut short";
   std::string corrupt = gzip;
   corrupt[corrupt.size() / 2] ^= 0x5a;
@@ -82,19 +68,19 @@ TEST(NoteBodyTest, WhatIsNotGzipDoesNotInflate) {
 
 TEST(NoteBodyTest, GzipWithoutANoteDocumentIsRecognised) {
   KorNoteBody body;
-  EXPECT_EQ(Decode(Gzip(""), &body), KorNoteBodyResult::kNoNoteDocument);
-  EXPECT_EQ(Decode(Gzip("\x12\x7f" "short"), &body), KorNoteBodyResult::kNoNoteDocument) << "a field cut short";
-  EXPECT_EQ(Decode(Gzip("\x12\x02\x10\x00"), &body), KorNoteBodyResult::kNoNoteDocument) << "a document, no note";
-  EXPECT_EQ(Decode(Gzip("plain words, no protocol buffer"), &body), KorNoteBodyResult::kNoNoteDocument);
+  EXPECT_EQ(Decode(GzipBytes(""), &body), KorNoteBodyResult::kNoNoteDocument);
+  EXPECT_EQ(Decode(GzipBytes("\x12\x7f" "short"), &body), KorNoteBodyResult::kNoNoteDocument) << "a field cut short";
+  EXPECT_EQ(Decode(GzipBytes(std::string("\x12\x02\x10\x00", 4)), &body), KorNoteBodyResult::kNoNoteDocument) << "a document, no note";
+  EXPECT_EQ(Decode(GzipBytes("plain words, no protocol buffer"), &body), KorNoteBodyResult::kNoNoteDocument);
 }
 
 TEST(NoteBodyTest, InflatedSizeIsCappedBeforeParsing) {
   KorNoteBody body;
   std::string large_text(kKorMaxNoteBodyBytes - 64, 'a');
-  ASSERT_EQ(Decode(Gzip(DocumentWithText(large_text)), &body), KorNoteBodyResult::kOk);
+  ASSERT_EQ(Decode(GzipBytes(DocumentWithText(large_text)), &body), KorNoteBodyResult::kOk);
   EXPECT_EQ(body.text.size(), large_text.size());
   // A small blob that would inflate past the cap: refused, whatever it holds.
-  std::string bomb = Gzip(DocumentWithText(std::string(kKorMaxNoteBodyBytes + 1, 'a')));
+  std::string bomb = GzipBytes(DocumentWithText(std::string(kKorMaxNoteBodyBytes + 1, 'a')));
   EXPECT_LT(bomb.size(), 64u * 1024);
   EXPECT_EQ(Decode(bomb, &body), KorNoteBodyResult::kDoesNotInflate);
 }

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
 
+#include "notes_db.h"
 #include "platform/kst_zlib.h"
 
 namespace {
@@ -36,23 +36,9 @@ TEST(ZlibTest, RefusesOversizedTruncatedAndCorruptInput) {
   EXPECT_FALSE(kst::ZlibDecompress(nullptr, 0, 10, &out));
 }
 
-std::string GzipMember(const std::string& text) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, text.size()) + 32, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 TEST(ZlibTest, GzipMembersInflateWithTheSameCapAndOnlyAsGzip) {
   std::string text(50000, 'y');
-  std::string gzip = GzipMember(text);
+  std::string gzip = vdevice_fixtures::GzipBytes(text);
   const auto* bytes = reinterpret_cast<const uint8_t*>(gzip.data());
   std::string out;
   ASSERT_TRUE(kst::GzipDecompress(bytes, gzip.size(), text.size(), &out));
