@@ -177,6 +177,47 @@ TEST_F(SyncModulesTest, NotesFromBackupNeedBothPathsAndTheExtractionForwardsThem
   EXPECT_TRUE(fs::is_regular_file(paths["note_store_db_path"]));
 }
 
+TEST_F(SyncModulesTest, NotesOfABackupReachTheFrontEndThroughTheNotesPlugin) {
+  load_modules = {NOTES_PLUGIN_DIR};
+  Start();
+  auto extracted = Run(1608, DeviceJson(R"("info":{"types":[2]})"));
+  ASSERT_EQ(extracted.back().code, 0) << vd.ServerLog();
+  rapidjson::Document paths(rapidjson::kObjectType);
+  for (const auto& message : extracted) {
+    rapidjson::Document info;
+    if (message.status != 2 || !message.info || !VelJsonUtil::Parse(*message.info, &info) || !info.IsObject()) continue;
+    for (const auto& member : info.GetObject()) {
+      paths.AddMember(rapidjson::Value(member.name, paths.GetAllocator()),
+                      rapidjson::Value(member.value, paths.GetAllocator()), paths.GetAllocator());
+    }
+  }
+  ASSERT_TRUE(paths.HasMember("note_db_path") && paths.HasMember("note_store_db_path"));
+
+  auto listed = Run(1202, DeviceJson("\"info\":" + VelJsonUtil::ToString(paths)));
+  ASSERT_GE(listed.size(), 2u);
+  std::multiset<std::string> subjects;
+  for (size_t i = 0; i + 1 < listed.size(); ++i) {
+    EXPECT_EQ(listed[i].command, 1202u);
+    EXPECT_EQ(listed[i].status, 2);
+    EXPECT_EQ(listed[i].stage, 2);
+    EXPECT_EQ(listed[i].uuid, udid) << "results name the device, as the command's other messages do";
+    rapidjson::Document batch = AttachmentJson(listed[i]);
+    ASSERT_TRUE(batch.IsArray());
+    for (const auto& note : batch.GetArray()) subjects.insert(note["subject"].GetString());
+  }
+  // The simulated phone's backup holds the same three notes in both databases.
+  EXPECT_EQ(subjects, (std::multiset<std::string>{"Groceries", "Groceries", "Trip ideas", "Trip ideas",
+                                                  "Wi-Fi at the cabin", "Wi-Fi at the cabin"}));
+  const frontend::Message& final_reply = listed.back();
+  EXPECT_EQ(final_reply.status, 1);
+  EXPECT_EQ(final_reply.code, 0);
+  EXPECT_EQ(final_reply.uuid, udid);
+  rapidjson::Document summary;
+  ASSERT_TRUE(final_reply.info && VelJsonUtil::Parse(*final_reply.info, &summary));
+  EXPECT_EQ(summary["Count"].GetInt(), 6);
+  EXPECT_EQ(summary["Damaged"].GetInt(), 0);
+}
+
 TEST_F(SyncModulesTest, ARefusedClassEndsPromptlyWithAnEmptyListing) {
   // Notes refused as current systems refuse them; calendars answered with a cancelled session.
   Start([](rapidjson::Document& settings) {

@@ -5,10 +5,12 @@
 #include "basic/plugin_util.h"
 #include "iOSAPI/kor_sync_time.h"
 #include "platform/kst_log.h"
+#include "platform/qr_task_schedular.h"
 #include "platform/vel_json_util.h"
 #include "utility/ios/kor_device.h"
 #include "utility/kor_listing.h"
 #include "utility/kor_sync_command.h"
+#include "utility/kor_task_meta_data.h"
 #include "utility/module/itunes/kor_backup_extract_notice.h"
 #include "utility/module/itunes/kor_backup_wanted.h"
 #include "utility/module/note/kor_note_collection.h"
@@ -109,6 +111,10 @@ int KorModuleNote::ForwardToPlugin(kst::IPCPacket* packet, const DeviceCommand& 
   event.data = text.c_str();
   event.data_length = text.size();
   event.sender = bus.HostIdentity();
+  // The plug-in's results name the device, as this command's own messages do.
+  if (auto task = CommandTask(packet)) {
+    if (auto meta = task->GetTaskDataAs<TaskMetaData>()) meta->text = command.uuid;
+  }
   KLOG(INFO) << "notes from backup " << task_id << " published as " << kKorNoteListPluginEvent;
   bus.Publish(&event);
   return kKorOk;
