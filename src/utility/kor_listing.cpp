@@ -48,9 +48,30 @@ int KorListing::SendValue(int32_t stage, const rapidjson::Value& value) {
   return SendAttachment(stage, std::string_view(buffer.GetString(), buffer.GetSize()));
 }
 
+namespace {
+
+// Sends the oldest compressed chunks: those ready, and more while over `keep_in_flight` wait.
+int SendCompressedChunks(KorListing* listing, int32_t stage, KorCompressionPipeline* pipeline, size_t keep_in_flight) {
+  while (pipeline->InFlight() > keep_in_flight || (pipeline->InFlight() > 0 && pipeline->OldestReady())) {
+    KorCompressedAttachment chunk = pipeline->TakeOldest();
+    int rc = chunk.compressed ? listing->SendCompressed(stage, chunk.zlib) : listing->SendAttachment(stage, chunk.text);
+    if (rc) return rc;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Value& object, size_t per_message) {
   if (!object.IsObject()) return 0;
   if (per_message == 0) per_message = 1;
+  // Several chunks: each is compressed on worker threads while the next one is written; they
+  // still go out in order, all before the command's final reply.
+  std::unique_ptr<KorCompressionPipeline> pipeline;
+  const size_t keep_in_flight = 2 * (KorCompressionPipeline::DefaultWorkers() + 1);
+  if (object.MemberCount() > per_message) {
+    pipeline = std::make_unique<KorCompressionPipeline>(KorCompressionPipeline::DefaultWorkers());
+  }
   rapidjson::StringBuffer buffer;
   rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
   size_t in_chunk = 0;
@@ -60,12 +81,18 @@ int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Val
     member->value.Accept(writer);
     if (++in_chunk < per_message && member + 1 != object.MemberEnd()) continue;
     writer.EndObject();
-    if (int rc = listing->SendAttachment(stage, std::string_view(buffer.GetString(), buffer.GetSize()))) return rc;
+    const std::string_view chunk(buffer.GetString(), buffer.GetSize());
+    if (pipeline) {
+      pipeline->Submit(std::string(chunk));
+      if (int rc = SendCompressedChunks(listing, stage, pipeline.get(), keep_in_flight)) return rc;
+    } else if (int rc = listing->SendAttachment(stage, chunk)) {
+      return rc;
+    }
     buffer.Clear();
     writer.Reset(buffer);
     in_chunk = 0;
   }
-  return 0;
+  return pipeline ? SendCompressedChunks(listing, stage, pipeline.get(), 0) : 0;
 }
 
 KorRecordBatcher::KorRecordBatcher(KorListing* listing, int32_t stage, size_t batch_size)
