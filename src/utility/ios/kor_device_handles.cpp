@@ -167,6 +167,10 @@ std::shared_ptr<KorDeviceService> KorDeviceHandles::GetService(AMDeviceRef devic
   return StartService(device, result, name, options, afc);
 }
 
+std::shared_ptr<KorDeviceService> KorDeviceHandles::StartPrivateAfc(AMDeviceRef device, int* result) {
+  return StartService(device, result, kKorAfcService, nullptr, true);
+}
+
 void KorDeviceHandles::ForgetDevice(AMDeviceRef device) {
   {
     std::lock_guard<std::mutex> lock(session_mutex_);

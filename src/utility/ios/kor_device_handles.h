@@ -95,6 +95,9 @@ class KorDeviceHandles {
   // started anew each time. `afc` opens an AFC connection on the service.
   std::shared_ptr<KorDeviceService> GetService(AMDeviceRef device, int* result, const std::string& name,
                                                CFDictionaryRef options, bool afc);
+  // A "com.apple.afc" service with an AFC connection of its own, shared with nobody: for work
+  // that spreads its requests over several connections at once.
+  std::shared_ptr<KorDeviceService> StartPrivateAfc(AMDeviceRef device, int* result);
   // Drops a departed device's connection and session entries.
   void ForgetDevice(AMDeviceRef device);
   // Called by a closing backup service: wakes service starts waiting for the device.

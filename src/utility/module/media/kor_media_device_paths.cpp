@@ -24,11 +24,10 @@ std::string KorMediaDevicePath(const std::string& stored) {
   return path;
 }
 
-void KorCheckItemPaths(AFCConnectionRef afc, std::vector<KorMediaItem>* items) {
-  for (KorMediaItem& item : *items) {
-    item.path = KorMediaDevicePath(item.path);
-    if (!LooksLikeFile(item.path)) continue;
-    KorAfcFileInfo info;
-    if (KorAfcStat(afc, item.path, &info) && info.type == "S_IFREG") item.file_size = info.size;
-  }
+bool KorRegularFileSize(AFCConnectionRef afc, const std::string& device_path, int64_t* size) {
+  if (!LooksLikeFile(device_path)) return false;
+  KorAfcFileInfo info;
+  if (!KorAfcStat(afc, device_path, &info) || info.type != "S_IFREG") return false;
+  *size = info.size;
+  return true;
 }

@@ -2,16 +2,14 @@
 #pragma once
 
 #include <string>
-#include <vector>
+#include <cstdint>
 
 #include "devicefw/device_framework_abi.h"
-#include "utility/module/media/kor_media_records.h"
 
 // A stored location as a device path: iPod-style ":"-separated locations become "/"-separated,
 // and the path starts with "/".
 std::string KorMediaDevicePath(const std::string& stored);
 
-// Rewrites every item's path as a device path and looks it up through AFC. An item whose file is
-// a regular file takes the file's size on the device; any other item keeps its database size (the
-// front-end still sees it, and fetching it will tell).
-void KorCheckItemPaths(AFCConnectionRef afc, std::vector<KorMediaItem>* items);
+// Looks a device path up through AFC: true, with the file's size, when it names a regular file.
+// Paths without a file name and extension are not asked about.
+bool KorRegularFileSize(AFCConnectionRef afc, const std::string& device_path, int64_t* size);

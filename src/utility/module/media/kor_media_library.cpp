@@ -8,8 +8,8 @@
 #include "utility/kor_database_staging.h"
 #include "utility/kor_listing.h"
 #include "utility/kor_message.h"
-#include "utility/module/media/kor_media_device_paths.h"
 #include "utility/module/media/kor_media_library_reader.h"
+#include "utility/module/media/kor_media_path_checker.h"
 
 namespace {
 
@@ -22,11 +22,13 @@ bool Stage(const KorMediaCommand& command, KorStagedFile file) {
 }
 
 // The media library when it stages, else the Library.itdb pair; with neither the lists stay empty.
-int ReadLibrary(const KorMediaCommand& command, KorMediaLibrary* library) {
+// Every item's device file is looked up by `checker` from the moment its row is read.
+int ReadLibrary(const KorMediaCommand& command, KorMediaPathChecker* checker, KorMediaLibrary* library) {
   KorSqliteDatabase db;
+  auto seen = [checker](KorMediaItem* item) { checker->Add(item); };
   if (Stage(command, KorStagedFile::kMediaLibrary)) {
     if (int rc = KorOpenDatabase(command.device->StagedPath(kKorSlotMediaLibrary), &db)) return rc;
-    KorReadMediaLibrary(db, library);
+    KorReadMediaLibrary(db, library, seen);
     return kKorOk;
   }
   if (!Stage(command, KorStagedFile::kMusicLibrary)) {
@@ -34,15 +36,17 @@ int ReadLibrary(const KorMediaCommand& command, KorMediaLibrary* library) {
     return kKorOk;
   }
   if (int rc = KorOpenDatabase(command.device->StagedPath(kKorSlotMusicLibrary), &db)) return rc;
-  return KorReadLibraryItdb(db, command.device->StagedPath(kKorSlotLocations), library);
+  return KorReadLibraryItdb(db, command.device->StagedPath(kKorSlotLocations), library, seen);
 }
 
-int SendItems(KorListing* listing, uint32_t group, const std::vector<KorMediaItem>& items) {
+// Each item waits for its own look-up only, so the later ones go on while a batch is sent.
+int SendItems(KorListing* listing, uint32_t group, KorMediaPathChecker* checker, std::vector<KorMediaItem>* items) {
   listing->SetGroup(group);
-  listing->SetInfo(KorCountInfo(static_cast<int64_t>(items.size())));
+  listing->SetInfo(KorCountInfo(static_cast<int64_t>(items->size())));
   if (int rc = listing->SendStage(1)) return rc;
   KorRecordBatcher batch(listing, 2, kBatch);
-  for (const KorMediaItem& item : items) {
+  for (KorMediaItem& item : *items) {
+    checker->Apply(&item);
     if (int rc = batch.AddWritten([&item](std::string* text) { KorAppendMediaItemJson(item, text); })) return rc;
   }
   return batch.Flush();
@@ -74,7 +78,7 @@ int SendPlaylistItems(KorListing* listing, const KorMediaPlaylist& playlist, boo
   return listing->SendAttachment(2, KorPlaylistItemsJson(playlist));
 }
 
-int SendLibrary(const KorMediaCommand& command, KorMediaLibrary* library) {
+int SendLibrary(const KorMediaCommand& command, KorMediaPathChecker* checker, KorMediaLibrary* library) {
   KorListing listing(command.packet, command.uuid);
   struct Group {
     uint32_t number;
@@ -86,8 +90,7 @@ int SendLibrary(const KorMediaCommand& command, KorMediaLibrary* library) {
                           {kKorMediaGroupTvShows, &library->tv_shows}};
   for (const Group& group : groups) {
     if (listing.Stopped()) return kKorStopped;
-    KorCheckItemPaths(command.afc, group.items);
-    if (int rc = SendItems(&listing, group.number, *group.items)) return rc;
+    if (int rc = SendItems(&listing, group.number, checker, group.items)) return rc;
   }
   if (int rc = SendPlaylists(&listing, library->playlists)) return rc;
   for (const KorMediaPlaylist& playlist : library->playlists) {
@@ -120,9 +123,10 @@ int StagePlaylistSource(const KorMediaCommand& command, KorMediaSource* source) 
 }  // namespace
 
 int KorListMusicLibrary(const KorMediaCommand& command) {
+  KorMediaPathChecker checker(command.afc, command.device->Device());
   KorMediaLibrary library;
-  if (int rc = ReadLibrary(command, &library)) return rc;
-  return SendLibrary(command, &library);
+  if (int rc = ReadLibrary(command, &checker, &library)) return rc;
+  return SendLibrary(command, &checker, &library);
 }
 
 int KorListPlaylistItems(const KorMediaCommand& command) {

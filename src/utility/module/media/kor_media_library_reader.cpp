@@ -154,12 +154,14 @@ void KorReadAllPlaylistItems(const KorSqliteDatabase& db, KorMediaSource source,
   }
 }
 
-void KorReadMediaLibrary(const KorSqliteDatabase& db, KorMediaLibrary* library) {
+void KorReadMediaLibrary(const KorSqliteDatabase& db, KorMediaLibrary* library, const KorMediaItemSeen& seen) {
   KorSqliteStatement rows;
   if (Prepare(db, kMediaItemsSql, "QueryMediaLibrary", &rows)) {
     KorMediaItem item;
     while (rows.Step()) {
-      if (KorReadMediaRow(rows, &item)) FileMediaLibraryItem(std::move(item), library);
+      if (!KorReadMediaRow(rows, &item)) continue;
+      if (seen) seen(&item);
+      FileMediaLibraryItem(std::move(item), library);
     }
   }
   LogCounts("QueryMediaLibrary", *library);
@@ -169,7 +171,7 @@ void KorReadMediaLibrary(const KorSqliteDatabase& db, KorMediaLibrary* library) 
 }
 
 int KorReadLibraryItdb(const KorSqliteDatabase& library_db, const std::string& locations_path,
-                       KorMediaLibrary* library) {
+                       KorMediaLibrary* library, const KorMediaItemSeen& seen) {
   KorSqliteDatabase locations_db;
   if (int rc = KorOpenDatabase(locations_path, &locations_db)) return rc;
   std::unordered_map<int64_t, Location> locations = ReadLocations(locations_db);
@@ -181,6 +183,7 @@ int KorReadLibraryItdb(const KorSqliteDatabase& library_db, const std::string& l
       if (location == locations.end() || !KorReadMediaRow(rows, &item)) continue;
       item.path = location->second.path;
       item.file_size = location->second.file_size;
+      if (seen) seen(&item);
       FileItdbItem(std::move(item), library);
     }
   }

@@ -1,6 +1,7 @@
 // The records of the music-library listing and their JSON objects.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ struct KorMediaItem {
   std::string genre;
   int64_t genre_id = 0;
   std::string path;  // device path
+  size_t path_ticket = SIZE_MAX;  // the look-up of its device file, once one is queued
 };
 
 struct KorMediaPlaylist {
