@@ -31,8 +31,21 @@ void Member(Writer* writer, const char* key, int64_t value) {
   writer->Int64(value);
 }
 
-void Append(const rapidjson::StringBuffer& buffer, std::string* out) {
-  out->append(buffer.GetString(), buffer.GetSize());
+// One buffer and writer per thread, emptied for each object: a long listing writes tens of
+// thousands of objects, and a fresh pair allocates twice per object.
+struct ReusedWriter {
+  rapidjson::StringBuffer buffer;
+  Writer writer{buffer};
+
+  void AppendTo(std::string* out) const { out->append(buffer.GetString(), buffer.GetSize()); }
+};
+
+ReusedWriter& StartObject() {
+  thread_local ReusedWriter reused;
+  reused.buffer.Clear();
+  reused.writer.Reset(reused.buffer);
+  reused.writer.StartObject();
+  return reused;
 }
 
 }  // namespace
@@ -78,9 +91,8 @@ std::string KorMediaDuration(double milliseconds) {
 }
 
 void KorAppendMediaItemJson(const KorMediaItem& item, std::string* out) {
-  rapidjson::StringBuffer buffer;
-  Writer writer(buffer);
-  writer.StartObject();
+  ReusedWriter& reused = StartObject();
+  Writer& writer = reused.writer;
   Member(&writer, "item_pid", item.item_pid);
   Member(&writer, "title", item.title);
   Member(&writer, "total_time_ms", KorMediaDuration(item.total_time_ms));
@@ -102,20 +114,19 @@ void KorAppendMediaItemJson(const KorMediaItem& item, std::string* out) {
   Member(&writer, "path", item.path);
   Member(&writer, "file_size", item.file_size);
   writer.EndObject();
-  Append(buffer, out);
+  reused.AppendTo(out);
 }
 
 void KorAppendPlaylistJson(const KorMediaPlaylist& playlist, std::string* out) {
-  rapidjson::StringBuffer buffer;
-  Writer writer(buffer);
-  writer.StartObject();
+  ReusedWriter& reused = StartObject();
+  Writer& writer = reused.writer;
   Member(&writer, "container_pid", playlist.pid);
   Member(&writer, "name", playlist.name);
   Member(&writer, "container_media_type", playlist.media_type);
   Member(&writer, "parent_pid", playlist.parent_pid);
   Member(&writer, "smart_is_folder", int64_t{playlist.smart_is_folder});
   writer.EndObject();
-  Append(buffer, out);
+  reused.AppendTo(out);
 }
 
 std::string KorPlaylistItemsJson(const KorMediaPlaylist& playlist) {
