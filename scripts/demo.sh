@@ -2,9 +2,11 @@
 # The demo: builds everything (installing what it needs), serves a simulated iPhone, and runs
 # Tandrel's main job against it through tandrelctl, the command-line front-end: device events
 # (arrival, pairing, ready), information, storage, a rename, an export, a file moved each way
-# block by block, the conversations of a messages database taken out of a fresh backup, and the
-# albums, photos and thumbnails of a second phone's photo library, the sample plug-in answering a
-# request, and the driver packages fetched from a package server and checked by MD5.
+# block by block, the conversations of a messages database taken out of a fresh backup, a full
+# backup, applications, contacts, calendars, notes and bookmarks over the synchronisation service,
+# books, ringtones and voice memos, the albums, photos and thumbnails of a second phone's photo
+# library, a third phone's music library, the sample plug-in answering a request, and the driver
+# packages fetched from a package server and checked by MD5.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
@@ -72,6 +74,22 @@ step "A full backup into a folder of our own, then the backups found there (tand
 step "Applications with their sizes (tandrelctl apps)"
 "$BIN/tandrelctl" apps 2>/dev/null | head -8
 
+step "Contacts and groups over the synchronisation service (tandrelctl contacts / add-group / groups)"
+"$BIN/tandrelctl" contacts 2>/dev/null | head -4
+"$BIN/tandrelctl" add-group "Book club" 2>/dev/null; echo
+"$BIN/tandrelctl" groups 2>/dev/null
+
+step "Calendars, notes and bookmarks (tandrelctl calendars / add-note / notes / bookmarks)"
+"$BIN/tandrelctl" calendars 2>/dev/null | head -5
+"$BIN/tandrelctl" add-note "Shopping" "Milk & <fresh> bread" 2>/dev/null
+"$BIN/tandrelctl" notes 2>/dev/null | tail -2
+"$BIN/tandrelctl" bookmarks 2>/dev/null
+
+step "Books, ringtones and voice memos (tandrelctl books / ringtones / recordings)"
+"$BIN/tandrelctl" books 2>/dev/null
+"$BIN/tandrelctl" ringtones 2>/dev/null
+"$BIN/tandrelctl" recordings 2>/dev/null | head -6
+
 step "A second phone, on iOS 16, whose newest photos are only in its library's -wal (tandrelctl albums / photos / thumbs / delete-photos)"
 "$BIN/vdevice" profile photos-ios16 "$WORK/photos16" >/dev/null
 "$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" attach "$WORK/photos16" >/dev/null
@@ -82,6 +100,13 @@ head -3 "$WORK/photos.txt" && tail -1 "$WORK/photos.txt"
 "$BIN/tandrelctl" thumbs --device "$PHOTOS_UDID" 1:DCIM/100APPLE/IMG_0001.JPG 8:DCIM/100APPLE/IMG_0008.JPG \
   --save "$WORK/thumbs" 2>/dev/null
 "$BIN/tandrelctl" delete-photos IMG_0041 --device "$PHOTOS_UDID" 2>/dev/null
+
+step "A music phone: songs, videos and playlists out of its media library (tandrelctl music / playlist)"
+"$BIN/vdevice" profile music-iphone "$WORK/music" >/dev/null
+"$BIN/vdevice" ctl --socket "UNIX:$WORK/mux.sock" attach "$WORK/music" >/dev/null
+MUSIC_UDID=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["udid"])' "$WORK/music/device.json")
+"$BIN/tandrelctl" music --device "$MUSIC_UDID" >"$WORK/music.txt" 2>/dev/null
+grep -A3 "^songs" "$WORK/music.txt"; grep -A2 "^playlists" "$WORK/music.txt"
 
 step "A plug-in on the event bus: the sample plug-in answers a request (tandrelctl plugin)"
 "$BIN/tandrelctl" --load-module "$PWD/build/plugins/SamplePlugin" plugin SAMPLE_ECHO --text "hello, plug-in" \
