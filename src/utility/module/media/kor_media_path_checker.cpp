@@ -8,8 +8,10 @@ namespace {
 // Look-ups a worker claims at a time: enough to make claiming cheap beside the round trips, few
 // enough that the sender does not wait behind a long claim.
 constexpr size_t kClaim = 16;
-// Connections looking up at once, the command's own included.
-constexpr size_t kConnections = 3;
+// Connections looking up at once, the command's own included: each look-up is a short round trip,
+// so a few connections keep the device answering while this side waits; more than a few only
+// compete for the same processors.
+constexpr size_t kConnections = 4;
 
 }  // namespace
 
