@@ -169,3 +169,15 @@ bool KorModule::BeginDeviceCommand(kst::IPCPacket* packet, const KorCommandPaylo
   }
   return true;
 }
+
+int KorModule::RunDeviceCommand(kst::IPCPacket* packet, const DeviceCommandHandler& handler) {
+  KorCommandPayload payload = KorParseCommandPayload(packet);
+  DeviceCommand command;
+  int early_reply = 0;
+  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
+  if (payload.format != 1) return SendResult(packet, command.uuid, kKorOk);
+  const int result = handler(payload, command);
+  if (result == kKorReplyLater || FinalReplySent(packet)) return result == kKorReplyLater ? kKorOk : result;
+  if (result == kKorStopped) return FinishStopped(packet, command.uuid);
+  return SendResult(packet, command.uuid, result);
+}

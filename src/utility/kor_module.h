@@ -3,6 +3,7 @@
 
 #include <rapidjson/document.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -93,6 +94,15 @@ class KorModule {
   // out; `*result` is then what OnCommand returns.
   bool BeginDeviceCommand(kst::IPCPacket* packet, const KorCommandPayload& payload, DeviceCommand* command,
                           int* result);
+  // What a device command handler returns when the final reply comes later from elsewhere (a
+  // plug-in that took the command over).
+  static constexpr int kKorReplyLater = -1;
+  using DeviceCommandHandler = std::function<int(const KorCommandPayload& payload, const DeviceCommand& command)>;
+  // The whole life of most device commands: BeginDeviceCommand; any "format" other than 1 is
+  // answered 0 at once; then `handler` gives the command's result code. kKorStopped ends the
+  // command as stopped; any other code becomes its final reply, unless the handler already sent
+  // one or returned kKorReplyLater.
+  int RunDeviceCommand(kst::IPCPacket* packet, const DeviceCommandHandler& handler);
 
   std::mutex module_mutex_;
 };

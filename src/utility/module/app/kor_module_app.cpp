@@ -43,36 +43,26 @@ std::string JsonObjectText(std::initializer_list<std::pair<const char*, std::str
 }  // namespace
 
 int KorModuleApp::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand command;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
-  const std::string& uuid = command.uuid;
-  const std::shared_ptr<KorDevice>& device = command.device;
-  if (payload.format != 1) return SendResult(packet, uuid, kKorOk);
-  if (packet->command == kKorCommandListApps) return SendResult(packet, uuid, ListApps(packet, device));
-  rapidjson::Document parameters;
-  if (!ParseArrayParameters(payload, &parameters)) return SendResult(packet, uuid, kKorBadParameters);
-  int result = kKorOk;
-  switch (packet->command) {
-    case kKorCommandAppIcons:
-      result = SendIcons(packet, parameters, uuid, device);
-      break;
-    case kKorCommandInstallApps:
-      result = InstallPackages(packet, parameters, device);
-      break;
-    case kKorCommandUninstallApps:
-      result = RunForEachApp(packet, parameters, "Uninstall", device);
-      break;
-    case kKorCommandArchiveApps:
-      result = RunForEachApp(packet, parameters, "Archive", device);
-      break;
-    default:
-      break;
-  }
-  if (result == kKorStopped) return FinishStopped(packet, uuid);
-  return SendResult(packet, uuid, result);
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& command) -> int {
+    const std::shared_ptr<KorDevice>& device = command.device;
+    if (packet->command == kKorCommandListApps) return ListApps(packet, device);
+    rapidjson::Document parameters;
+    if (!ParseArrayParameters(payload, &parameters)) return kKorBadParameters;
+    switch (packet->command) {
+      case kKorCommandAppIcons:
+        return SendIcons(packet, parameters, command.uuid, device);
+      case kKorCommandInstallApps:
+        return InstallPackages(packet, parameters, device);
+      case kKorCommandUninstallApps:
+        return RunForEachApp(packet, parameters, "Uninstall", device);
+      case kKorCommandArchiveApps:
+        return RunForEachApp(packet, parameters, "Archive", device);
+      default:
+        return kKorOk;
+    }
+  });
 }
+
 
 int KorModuleApp::ListApps(kst::IPCPacket* packet, const std::shared_ptr<KorDevice>& device) {
   auto service = StartService(device, kKorInstallerService);

@@ -29,27 +29,18 @@ class BookmarkReplies : public KorSyncReplyHandler {
 }  // namespace
 
 int KorModuleBookmark::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand command;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
-  if (payload.format != 1) return SendResult(packet, command.uuid, kKorOk);
-  int result = kKorOk;
-  switch (packet->command) {
-    case kKorCommandBookmarkList:
-      result = ListBookmarks(packet, command);
-      break;
-    case kKorCommandBookmarkWrite:
-      result = WriteBookmarks(packet, command, payload);
-      break;
-    case kKorCommandBookmarkDelete:
-      result = DeleteBookmark(command, payload);
-      break;
-    default:
-      break;
-  }
-  if (result == kKorStopped) return FinishStopped(packet, command.uuid);
-  return SendResult(packet, command.uuid, result);
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& command) -> int {
+    switch (packet->command) {
+      case kKorCommandBookmarkList:
+        return ListBookmarks(packet, command);
+      case kKorCommandBookmarkWrite:
+        return WriteBookmarks(packet, command, payload);
+      case kKorCommandBookmarkDelete:
+        return DeleteBookmark(command, payload);
+      default:
+        return kKorOk;
+    }
+  });
 }
 
 int KorModuleBookmark::ListBookmarks(kst::IPCPacket* packet, const DeviceCommand& command) {

@@ -65,23 +65,15 @@ class EventWrite {
 }  // namespace
 
 int KorModuleCalendar::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand command;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
-  if (payload.format != 1) return SendResult(packet, command.uuid, kKorOk);
-  int result = kKorOk;
-  if (packet->command == kKorCommandCalendarList) {
-    result = ListCalendars(packet, command);
-  } else {
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& command) -> int {
+    if (packet->command == kKorCommandCalendarList) return ListCalendars(packet, command);
     rapidjson::Document parameters;
-    if (!ParseCommandParameters(payload, &parameters)) return SendResult(packet, command.uuid, kKorBadParameters);
-    result = packet->command == kKorCommandCalendarWrite ? WriteEvent(packet, command, parameters)
-                                                         : DeleteRecord(command, parameters);
-  }
-  if (result == kKorStopped) return FinishStopped(packet, command.uuid);
-  return SendResult(packet, command.uuid, result);
+    if (!ParseCommandParameters(payload, &parameters)) return kKorBadParameters;
+    return packet->command == kKorCommandCalendarWrite ? WriteEvent(packet, command, parameters)
+                                                       : DeleteRecord(command, parameters);
+  });
 }
+
 
 int KorModuleCalendar::ListCalendars(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorCalendarCollection replies;

@@ -51,41 +51,28 @@ bool WriteTexts(const rapidjson::Value& parameters, std::vector<std::optional<st
 }  // namespace
 
 int KorModuleContact::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand command;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
-  const std::string& uuid = command.uuid;
-  if (payload.format != 1 || packet->command == kKorCommandContactsNone) return SendResult(packet, uuid, kKorOk);
-  if (packet->command == kKorCommandListContacts) {
-    const int result = List(packet, uuid, command.device);
-    if (result == kKorStopped) return FinishStopped(packet, uuid);
-    return FinalReplySent(packet) ? result : SendResult(packet, uuid, result);
-  }
-  rapidjson::Document parameters;
-  if (!ParseCommandParameters(payload, &parameters) || !parameters.IsObject()) {
-    return SendResult(packet, uuid, kKorBadParameters);
-  }
-  int result = kKorOk;
-  switch (packet->command) {
-    case kKorCommandWriteContact:
-      return Write(packet, uuid, command.device, parameters);
-    case kKorCommandDeleteContact:
-    case kKorCommandDeleteGroup:
-      result = Delete(command.device, parameters);
-      break;
-    case kKorCommandAddGroup:
-      result = AddGroup(packet, uuid, command.device, parameters);
-      break;
-    case kKorCommandChangeGroup:
-      result = ChangeGroup(command.device, parameters);
-      break;
-    default:
-      break;
-  }
-  if (result == kKorStopped) return FinishStopped(packet, uuid);
-  return FinalReplySent(packet) ? result : SendResult(packet, uuid, result);
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& command) -> int {
+    const std::string& uuid = command.uuid;
+    if (packet->command == kKorCommandContactsNone) return kKorOk;
+    if (packet->command == kKorCommandListContacts) return List(packet, uuid, command.device);
+    rapidjson::Document parameters;
+    if (!ParseCommandParameters(payload, &parameters) || !parameters.IsObject()) return kKorBadParameters;
+    switch (packet->command) {
+      case kKorCommandWriteContact:
+        return Write(packet, uuid, command.device, parameters);
+      case kKorCommandDeleteContact:
+      case kKorCommandDeleteGroup:
+        return Delete(command.device, parameters);
+      case kKorCommandAddGroup:
+        return AddGroup(packet, uuid, command.device, parameters);
+      case kKorCommandChangeGroup:
+        return ChangeGroup(command.device, parameters);
+      default:
+        return kKorOk;
+    }
+  });
 }
+
 
 // Contacts (count, then chunks) in packets numbered 101, then groups in packets numbered 100.
 int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, const std::shared_ptr<KorDevice>& device) {

@@ -20,29 +20,23 @@ bool HasItemPids(const rapidjson::Value& json) {
 }  // namespace
 
 int KorModuleMedia::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand begun;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &begun, &early_reply)) return early_reply;
-  if (payload.format != 1) return SendResult(packet, begun.uuid, kKorOk);
-  if (packet->command == kKorCommandMediaItems) {
-    return SendResult(packet, begun.uuid, HasItemPids(begun.json) ? kKorOk : kKorBadParameters);
-  }
-  int result = 0;
-  auto afc = KorDeviceHandles::Get().GetService(begun.device->Device(), &result, kKorAfcService, nullptr, true);
-  if (!afc) return SendResult(packet, begun.uuid, kKorNoAfcService);
-  KorMediaCommand command;
-  command.packet = packet;
-  command.payload = &payload;
-  command.json = &begun.json;
-  command.uuid = begun.device->UniqueDeviceId();
-  command.device = begun.device;
-  command.afc = afc->Afc();
-  command.staging_mutex = &module_mutex_;
-  result = Run(&command);
-  if (result == kKorStopped) return FinishStopped(packet, begun.uuid);
-  return SendResult(packet, begun.uuid, result);
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& begun) -> int {
+    if (packet->command == kKorCommandMediaItems) return HasItemPids(begun.json) ? kKorOk : kKorBadParameters;
+    int result = 0;
+    auto afc = KorDeviceHandles::Get().GetService(begun.device->Device(), &result, kKorAfcService, nullptr, true);
+    if (!afc) return kKorNoAfcService;
+    KorMediaCommand command;
+    command.packet = packet;
+    command.payload = &payload;
+    command.json = &begun.json;
+    command.uuid = begun.device->UniqueDeviceId();
+    command.device = begun.device;
+    command.afc = afc->Afc();
+    command.staging_mutex = &module_mutex_;
+    return Run(&command);
+  });
 }
+
 
 int KorModuleMedia::Run(KorMediaCommand* command) {
   switch (command->packet->command) {

@@ -32,26 +32,18 @@ bool GetTexts(const rapidjson::Value& parameters, std::initializer_list<std::pai
 }  // namespace
 
 int KorModuleNote::OnCommand(kst::IPCPacket* packet) {
-  KorCommandPayload payload = KorParseCommandPayload(packet);
-  DeviceCommand command;
-  int early_reply = 0;
-  if (!BeginDeviceCommand(packet, payload, &command, &early_reply)) return early_reply;
-  if (payload.format != 1) return SendResult(packet, command.uuid, kKorOk);
-  int result = kKorOk;
-  switch (packet->command) {
-    case kKorCommandNoteList:
-      result = ListNotes(packet, command);
-      break;
-    case kKorCommandNoteAdd:
-      result = AddNote(packet, command, payload);
-      break;
-    case kKorCommandNoteFromBackup:
-      return ForwardToPlugin(packet, command);
-    default:
-      break;
-  }
-  if (result == kKorStopped) return FinishStopped(packet, command.uuid);
-  return SendResult(packet, command.uuid, result);
+  return RunDeviceCommand(packet, [this, packet](const KorCommandPayload& payload, const DeviceCommand& command) -> int {
+    switch (packet->command) {
+      case kKorCommandNoteList:
+        return ListNotes(packet, command);
+      case kKorCommandNoteAdd:
+        return AddNote(packet, command, payload);
+      case kKorCommandNoteFromBackup:
+        return ForwardToPlugin(packet, command);
+      default:
+        return kKorOk;
+    }
+  });
 }
 
 int KorModuleNote::ListNotes(kst::IPCPacket* packet, const DeviceCommand& command) {
@@ -94,14 +86,14 @@ int KorModuleNote::ForwardToPlugin(kst::IPCPacket* packet, const DeviceCommand& 
   const rapidjson::Value* info = VelJsonUtil::GetObject(command.json, "info");
   std::string note_db, note_store_db;
   if (!info || !GetTexts(*info, {{"note_db_path", &note_db}, {"note_store_db_path", &note_store_db}})) {
-    return SendResult(packet, command.uuid, kKorBadJson);
+    return kKorBadJson;
   }
   const std::string text = VelJsonUtil::ToString(*info);
   const std::string task_id = KorTaskIdText(packet);
   KSTPluginBus& bus = KSTPluginBus::Get();
   if (!bus.HasReceivers(kKorNoteListPluginEvent, bus.HostIdentity())) {
     KLOG(WARNING) << "notes from backup " << task_id << ": no plug-in took " << kKorNoteListPluginEvent;
-    return SendResult(packet, command.uuid, kKorOk);
+    return kKorOk;
   }
   KSTObserveData event;
   std::memset(&event, 0, sizeof(event));
@@ -117,7 +109,7 @@ int KorModuleNote::ForwardToPlugin(kst::IPCPacket* packet, const DeviceCommand& 
   }
   KLOG(INFO) << "notes from backup " << task_id << " published as " << kKorNoteListPluginEvent;
   bus.Publish(&event);
-  return kKorOk;
+  return kKorReplyLater;  // the plug-in sends the final reply
 }
 
 void KorModuleNote::Update(void* record, const char* event_name) {
