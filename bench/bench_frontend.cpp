@@ -31,6 +31,25 @@ std::map<std::string, int64_t> WaitForReadyDevices(frontend::Link& link, size_t 
   return ready;
 }
 
+std::unique_ptr<harness::Tandrel> ServeAndStartTandrel(vdevice_test::VdeviceFixture& vd, const std::string& profile,
+                                                      ReadyDevice* device) {
+  if (profile.empty() || !vd.Start({profile})) {
+    std::fprintf(stderr, "cannot serve the simulated device\n%s", vd.ServerLog().c_str());
+    return nullptr;
+  }
+  vd.ExportSocketAddress();
+  std::unique_ptr<harness::Tandrel> tandrel = StartTandrelFor(vd);
+  if (!tandrel) return nullptr;
+  device->udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
+  auto ready = WaitForReadyDevices(tandrel->Link(), 1, std::chrono::seconds(60));
+  if (ready.count(device->udid) == 0) {
+    std::fprintf(stderr, "the device did not become ready\n%s", vd.ServerLog().c_str());
+    return nullptr;
+  }
+  device->code = ready[device->udid];
+  return tandrel;
+}
+
 uint64_t NextTaskId() {
   static std::atomic<uint64_t> next{1000};
   return next++;

@@ -22,6 +22,17 @@ std::unique_ptr<harness::Tandrel> StartTandrelFor(const vdevice_test::VdeviceFix
 std::map<std::string, int64_t> WaitForReadyDevices(frontend::Link& link, size_t count,
                                                    std::chrono::milliseconds timeout);
 
+// The one device a benchmark serves, as Tandrel reported it ready.
+struct ReadyDevice {
+  std::string udid;
+  int64_t code = 0;
+};
+
+// Serves `profile` on `vd` (exporting its usbmuxd socket to this process), starts Tandrel for it
+// and waits until the profile's device is ready. Null (with a line on stderr) when any step fails.
+std::unique_ptr<harness::Tandrel> ServeAndStartTandrel(vdevice_test::VdeviceFixture& vd, const std::string& profile,
+                                                      ReadyDevice* device);
+
 // A task ID no other command of this process uses.
 uint64_t NextTaskId();
 

@@ -34,10 +34,7 @@ const char kPlaylistsSql[] =
     "container.smart_is_folder FROM container WHERE container.container_pid NOT IN  (SELECT primary_container_pid "
     "FROM db_info) AND container.is_hidden = 0 and name is not null";
 
-struct Device {
-  std::string udid;
-  int64_t code = 0;
-};
+using Device = bench::ReadyDevice;
 
 // 1000 once; seconds to the final reply, negative unless every song and playlist was listed.
 double TimeListing(frontend::Link& link, const Device& device) {
@@ -87,17 +84,9 @@ int ReportListing() {
   vdevice_test::VdeviceFixture vd;
   std::string profile = vd.MakeProfile("music-iphone", "", "",
                                        {"--songs", std::to_string(kSongs), "--playlists", std::to_string(kPlaylists)});
-  if (profile.empty() || !vd.Start({profile})) {
-    std::fprintf(stderr, "cannot serve the music library\n%s", vd.ServerLog().c_str());
-    return 1;
-  }
-  std::unique_ptr<harness::Tandrel> tandrel = bench::StartTandrelFor(vd);
-  if (!tandrel) return 1;
   Device device;
-  device.udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
-  auto ready = bench::WaitForReadyDevices(tandrel->Link(), 1, 60s);
-  if (ready.count(device.udid) == 0) return 1;
-  device.code = ready[device.udid];
+  std::unique_ptr<harness::Tandrel> tandrel = bench::ServeAndStartTandrel(vd, profile, &device);
+  if (!tandrel) return 1;
 
   std::string staged = tandrel->WorkFolder() + device.udid + "/MediaLibrary.sqlitedb";
   std::string script = vd.folder() + "/media_bench.sql";

@@ -24,10 +24,7 @@ using namespace std::chrono_literals;
 constexpr int kAssets = 100000;
 constexpr int kRounds = 5;
 
-struct Device {
-  std::string udid;
-  int64_t code = 0;
-};
+using Device = bench::ReadyDevice;
 
 // One listing command; seconds from sending to the final reply, negative when it failed or listed
 // nothing.
@@ -100,18 +97,9 @@ void PrintRow(const char* what, double tandrel, const char* baseline_name, doubl
 int Run() {
   vdevice_test::VdeviceFixture vd;
   std::string profile = vd.MakeProfile("photos-ios16", "", "", {"--assets", std::to_string(kAssets)});
-  if (profile.empty() || !vd.Start({profile})) {
-    std::fprintf(stderr, "cannot serve the photo library\n%s", vd.ServerLog().c_str());
-    return 1;
-  }
-  std::unique_ptr<harness::Tandrel> tandrel = bench::StartTandrelFor(vd);
-  if (!tandrel) return 1;
   Device device;
-  device.udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
-  auto ready = bench::WaitForReadyDevices(tandrel->Link(), 1, 60s);
-  if (ready.count(device.udid) == 0) return 1;
-  device.code = ready[device.udid];
-  vd.ExportSocketAddress();
+  std::unique_ptr<harness::Tandrel> tandrel = bench::ServeAndStartTandrel(vd, profile, &device);
+  if (!tandrel) return 1;
   bench::ReferenceAfcReader reference;
   if (!reference.Open(device.udid)) return 1;
   std::shared_ptr<KorDevice> local_device = StartDeviceMonitorInProcess(BENCH_REGISTRY_FILE, 60s);
