@@ -39,6 +39,8 @@ TEST(AppleDateTest, EpochIsTheFirstOfJanuary2001) {
   tzset();
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(0), "2001-01-01 00:00:00");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(86400.9), "2001-01-02 00:00:00");
+  EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(730904709.0), "2024-02-29 13:05:09");
+  EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(-31588531201.0), "0999-12-31 23:59:59");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(0.0 / 0.0), "");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(1e300), "");
   EXPECT_EQ(KSTUtilitySys::Convert2001GMTtoDate(-1e300), "");

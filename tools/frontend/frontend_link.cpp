@@ -144,7 +144,8 @@ bool Link::ReadPayload(const kst::PacketHeader& header) {
     }
     text.resize(text_length);
   }
-  Push(DecodeMessage(header.command, header.status, header.task_id, text, std::move(attachment)));
+  Push(DecodeMessage(header.command, header.status, header.task_id, text, std::move(attachment),
+                     !keep_compressed_.load()));
   return true;
 }
 

@@ -72,6 +72,10 @@ class Link {
   // into memory that is already there instead of fresh pages.
   void Recycle(std::string&& attachment);
 
+  // Type-0 attachments are inflated as they arrive unless kept compressed: a benchmark's reading
+  // side stands for a consumer that costs nothing, so that it does not compete with Tandrel.
+  void KeepCompressed(bool keep) { keep_compressed_.store(keep); }
+
   // While paused the link reads nothing from Tandrel, as a front-end that stopped reading does.
   void PauseReading(bool paused);
 
@@ -98,6 +102,7 @@ class Link {
   kst::KstSocket connection_;
   std::atomic<bool> connected_{false};
   std::atomic<bool> lost_{false};
+  std::atomic<bool> keep_compressed_{false};
   std::atomic<int> heartbeats_{0};
   std::thread reader_;
   std::mutex mutex_;

@@ -95,7 +95,7 @@ Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const ui
 }
 
 Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const std::string& text,
-                      std::string&& attachment) {
+                      std::string&& attachment, bool inflate) {
   Message message = Header(command, status, task);
   size_t text_end = DecodeText(text.data(), text.size(), &message);
   if (text_end == std::string::npos) return message;
@@ -105,7 +105,7 @@ Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const st
     attachment.swap(joined);
   }
   message.attachment = std::move(attachment);
-  InflateTypeZero(&message);
+  if (inflate) InflateTypeZero(&message);
   message.valid = true;
   return message;
 }

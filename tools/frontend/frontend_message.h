@@ -27,9 +27,10 @@ struct Message {
 // Decodes a packet's payload; never throws, never reads past `length`.
 Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const uint8_t* payload, size_t length);
 // The same for a payload read in two parts: `text` starts with the text part ("<format>", 0x00,
-// JSON, 0x00) and `attachment` holds the rest; its memory is taken over, not copied.
+// JSON, 0x00) and `attachment` holds the rest; its memory is taken over, not copied. With
+// `inflate` false a type-0 attachment stays as it arrived (attachment_inflated stays false).
 Message DecodeMessage(uint32_t command, uint16_t status, uint64_t task, const std::string& text,
-                      std::string&& attachment);
+                      std::string&& attachment, bool inflate = true);
 // The length of the text part at the start of `bytes`, or npos when its second 0x00 is not there.
 size_t PayloadTextLength(const char* bytes, size_t length);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "utility/db/kor_sqlite.h"
+#include "utility/kor_json_record.h"
 #include "utility/module/sms/kor_sms_date.h"
 
 namespace {
@@ -17,35 +18,6 @@ constexpr int64_t kUnixOfAppleEpoch = 978307200;
 std::string ModifiedDate(int64_t raw) {
   if (raw <= kUnixOfAppleEpoch) return std::string();
   return KorAppleDateString(raw - kUnixOfAppleEpoch);
-}
-
-using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void Member(Writer* writer, const char* key, const std::string& value) {
-  writer->Key(key);
-  writer->String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-}
-
-void Member(Writer* writer, const char* key, int64_t value) {
-  writer->Key(key);
-  writer->Int64(value);
-}
-
-// One buffer and writer per thread, emptied for each object: a long listing writes tens of
-// thousands of objects, and a fresh pair allocates twice per object.
-struct ReusedWriter {
-  rapidjson::StringBuffer buffer;
-  Writer writer{buffer};
-
-  void AppendTo(std::string* out) const { out->append(buffer.GetString(), buffer.GetSize()); }
-};
-
-ReusedWriter& StartObject() {
-  thread_local ReusedWriter reused;
-  reused.buffer.Clear();
-  reused.writer.Reset(reused.buffer);
-  reused.writer.StartObject();
-  return reused;
 }
 
 }  // namespace
@@ -91,49 +63,45 @@ std::string KorMediaDuration(double milliseconds) {
 }
 
 void KorAppendMediaItemJson(const KorMediaItem& item, std::string* out) {
-  ReusedWriter& reused = StartObject();
-  Writer& writer = reused.writer;
-  Member(&writer, "item_pid", item.item_pid);
-  Member(&writer, "title", item.title);
-  Member(&writer, "total_time_ms", KorMediaDuration(item.total_time_ms));
-  Member(&writer, "total_time_ms_int", static_cast<int64_t>(item.total_time_ms));
-  Member(&writer, "media_kind", item.media_kind);
-  Member(&writer, "media_type", item.media_type);
-  Member(&writer, "comment", item.comment);
-  Member(&writer, "description_long", item.description_long);
-  Member(&writer, "copyright", item.copyright);
-  Member(&writer, "year", int64_t{item.year});
-  Member(&writer, "date_modified", ModifiedDate(item.date_modified));
-  Member(&writer, "date_modified_int", item.date_modified);
-  Member(&writer, "album", item.album);
-  Member(&writer, "album_pid", item.album_pid);
-  Member(&writer, "artist", item.artist);
-  Member(&writer, "item_artist_pid", item.artist_pid);
-  Member(&writer, "genre", item.genre);
-  Member(&writer, "genre_id", item.genre_id);
-  Member(&writer, "path", item.path);
-  Member(&writer, "file_size", item.file_size);
-  writer.EndObject();
-  reused.AppendTo(out);
+  KorJsonWriter& writer = KorStartJsonObject();
+  KorJsonMember(&writer, "item_pid", item.item_pid);
+  KorJsonMember(&writer, "title", item.title);
+  KorJsonMember(&writer, "total_time_ms", KorMediaDuration(item.total_time_ms));
+  KorJsonMember(&writer, "total_time_ms_int", static_cast<int64_t>(item.total_time_ms));
+  KorJsonMember(&writer, "media_kind", item.media_kind);
+  KorJsonMember(&writer, "media_type", item.media_type);
+  KorJsonMember(&writer, "comment", item.comment);
+  KorJsonMember(&writer, "description_long", item.description_long);
+  KorJsonMember(&writer, "copyright", item.copyright);
+  KorJsonMember(&writer, "year", int64_t{item.year});
+  KorJsonMember(&writer, "date_modified", ModifiedDate(item.date_modified));
+  KorJsonMember(&writer, "date_modified_int", item.date_modified);
+  KorJsonMember(&writer, "album", item.album);
+  KorJsonMember(&writer, "album_pid", item.album_pid);
+  KorJsonMember(&writer, "artist", item.artist);
+  KorJsonMember(&writer, "item_artist_pid", item.artist_pid);
+  KorJsonMember(&writer, "genre", item.genre);
+  KorJsonMember(&writer, "genre_id", item.genre_id);
+  KorJsonMember(&writer, "path", item.path);
+  KorJsonMember(&writer, "file_size", item.file_size);
+  KorFinishJsonObject(out);
 }
 
 void KorAppendPlaylistJson(const KorMediaPlaylist& playlist, std::string* out) {
-  ReusedWriter& reused = StartObject();
-  Writer& writer = reused.writer;
-  Member(&writer, "container_pid", playlist.pid);
-  Member(&writer, "name", playlist.name);
-  Member(&writer, "container_media_type", playlist.media_type);
-  Member(&writer, "parent_pid", playlist.parent_pid);
-  Member(&writer, "smart_is_folder", int64_t{playlist.smart_is_folder});
-  writer.EndObject();
-  reused.AppendTo(out);
+  KorJsonWriter& writer = KorStartJsonObject();
+  KorJsonMember(&writer, "container_pid", playlist.pid);
+  KorJsonMember(&writer, "name", playlist.name);
+  KorJsonMember(&writer, "container_media_type", playlist.media_type);
+  KorJsonMember(&writer, "parent_pid", playlist.parent_pid);
+  KorJsonMember(&writer, "smart_is_folder", int64_t{playlist.smart_is_folder});
+  KorFinishJsonObject(out);
 }
 
 std::string KorPlaylistItemsJson(const KorMediaPlaylist& playlist) {
   rapidjson::StringBuffer buffer;
-  Writer writer(buffer);
+  KorJsonWriter writer(buffer);
   writer.StartObject();
-  Member(&writer, "Playlist", playlist.pid);
+  KorJsonMember(&writer, "Playlist", playlist.pid);
   writer.Key("item_pids");
   writer.StartArray();
   for (int64_t pid : playlist.item_pids) writer.Int64(pid);

@@ -1,11 +1,10 @@
 #include "utility/module/photo/kor_photo_records.h"
 
-#include <rapidjson/writer.h>
-
 #include <cmath>
 
 #include "platform/kst_utility_sys.h"
 #include "utility/db/kor_sqlite.h"
+#include "utility/kor_json_record.h"
 
 namespace {
 
@@ -14,30 +13,6 @@ constexpr double kLatestSeconds = 3.0e10;
 
 double ColumnReal(const KorSqliteStatement& rows, int column) {
   return sqlite3_column_double(rows.Handle(), column);
-}
-
-// rapidjson's output stream over the text a record is appended to, so that a listing writes its
-// records straight into the batch instead of through a buffer and a string per record.
-class AppendStream {
- public:
-  using Ch = char;
-  explicit AppendStream(std::string* out) : out_(out) {}
-  void Put(char c) { out_->push_back(c); }
-  void Flush() {}
-
- private:
-  std::string* out_;
-};
-
-using AppendWriter = rapidjson::Writer<AppendStream>;
-
-template <typename Fill>
-void AppendObject(std::string* out, Fill fill) {
-  AppendStream stream(out);
-  AppendWriter writer(stream);
-  writer.StartObject();
-  fill(writer);
-  writer.EndObject();
 }
 
 }  // namespace
@@ -88,39 +63,26 @@ void KorReadAlbumRows(KorSqliteStatement& rows, int type, std::vector<KorAlbumRe
 }
 
 void KorAppendPhotoJson(const KorPhotoRecord& photo, std::string* out) {
-  AppendObject(out, [&](AppendWriter& writer) {
-    writer.Key("PATH");
-    writer.String(photo.path.c_str(), static_cast<rapidjson::SizeType>(photo.path.size()));
-    writer.Key("Z_PK");
-    writer.Int64(photo.pk);
-    writer.Key("ZSAVEDASSETTYPE");
-    writer.Int64(photo.saved_asset_type);
-    writer.Key("ZORIENTATION");
-    writer.Int64(photo.orientation);
-    writer.Key("ZADDITIONALATTRIBUTES");
-    writer.Int64(photo.additional_attributes);
-    writer.Key("ZDATECREATED");
-    writer.String(photo.date_created.c_str());
-    writer.Key("ZMODIFICATIONDATE");
-    writer.String(photo.modification_date.c_str());
-    writer.Key("ZORIGINALFILESIZE");
-    writer.Int64(photo.original_file_size);
-  });
+  KorJsonWriter& writer = KorStartJsonObject();
+  KorJsonMember(&writer, "PATH", photo.path);
+  KorJsonMember(&writer, "Z_PK", photo.pk);
+  KorJsonMember(&writer, "ZSAVEDASSETTYPE", photo.saved_asset_type);
+  KorJsonMember(&writer, "ZORIENTATION", photo.orientation);
+  KorJsonMember(&writer, "ZADDITIONALATTRIBUTES", photo.additional_attributes);
+  KorJsonMember(&writer, "ZDATECREATED", photo.date_created);
+  KorJsonMember(&writer, "ZMODIFICATIONDATE", photo.modification_date);
+  KorJsonMember(&writer, "ZORIGINALFILESIZE", photo.original_file_size);
+  KorFinishJsonObject(out);
 }
 
 void KorAppendAlbumJson(const KorAlbumRecord& album, std::string* out) {
-  AppendObject(out, [&](AppendWriter& writer) {
-    writer.Key("COUNT");
-    writer.Int64(album.count);
-    writer.Key("Z_PK");
-    writer.Int64(album.pk);
-    writer.Key("TITLE");
-    writer.String(album.title.c_str(), static_cast<rapidjson::SizeType>(album.title.size()));
-    writer.Key("ZKIND");
-    writer.Int64(album.kind);
-    writer.Key("TYPE");
-    writer.Int(album.type);
-  });
+  KorJsonWriter& writer = KorStartJsonObject();
+  KorJsonMember(&writer, "COUNT", album.count);
+  KorJsonMember(&writer, "Z_PK", album.pk);
+  KorJsonMember(&writer, "TITLE", album.title);
+  KorJsonMember(&writer, "ZKIND", album.kind);
+  KorJsonMember(&writer, "TYPE", int64_t{album.type});
+  KorFinishJsonObject(out);
 }
 
 std::string KorPhotoJson(const KorPhotoRecord& photo) {
