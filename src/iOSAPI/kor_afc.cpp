@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include <unistd.h>
+
 #include "iOSAPI/mobile_export_fun.h"
 #include "platform/kst_fs.h"
 
@@ -198,14 +200,26 @@ bool KorAfcDownload(AFCConnectionRef afc, const std::string& device_path, const 
           return true;
         });
   }
+  // An existing copy is overwritten in place and cut to what arrived, which leaves the same file
+  // as truncating it first, without freeing its pages only to take fresh zeroed ones: refreshing
+  // a staged library rewrites tens of megabytes.
   LocalFile local;
-  return CopyOut(
+  int64_t written = 0;
+  bool copied = CopyOut(
       afc, device_path,
       [&](int64_t) {
-        local.reset(std::fopen(local_path.c_str(), "wb"));
+        local.reset(std::fopen(local_path.c_str(), "r+b"));
+        if (!local) local.reset(std::fopen(local_path.c_str(), "wb"));
         return local != nullptr;
       },
-      [&](const uint8_t* bytes, uint32_t length) { return std::fwrite(bytes, 1, length, local.get()) == length; });
+      [&](const uint8_t* bytes, uint32_t length) {
+        if (std::fwrite(bytes, 1, length, local.get()) != length) return false;
+        written += length;
+        return true;
+      });
+  if (!local) return copied;
+  bool cut = std::fflush(local.get()) == 0 && ftruncate(fileno(local.get()), static_cast<off_t>(written)) == 0;
+  return copied && cut;
 }
 
 bool KorAfcDownloadTree(AFCConnectionRef afc, const std::string& device_path, const std::string& local_folder) {

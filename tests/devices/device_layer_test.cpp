@@ -95,10 +95,18 @@ TEST_F(DeviceLayerTest, DownloadsToMemoryAndFileIncludingEmptyFiles) {
   ASSERT_TRUE(kst::ReadWholeFile(local, &copied));
   EXPECT_EQ(copied, content);
 
+  // A copy over a larger earlier one leaves exactly the new content.
+  ASSERT_TRUE(Put(root + "/small.bin", "fresh"));
+  ASSERT_TRUE(KorAfcDownload(afc, root + "/small.bin", local, nullptr));
+  ASSERT_TRUE(kst::ReadWholeFile(local, &copied));
+  EXPECT_EQ(copied, "fresh");
+
   ASSERT_TRUE(Put(root + "/empty", ""));
   std::string empty_local = temp.Path() + "/empty.copy";
   ASSERT_TRUE(KorAfcDownload(afc, root + "/empty", empty_local, nullptr));
   EXPECT_EQ(kst::FileSize(empty_local), 0);
+  ASSERT_TRUE(KorAfcDownload(afc, root + "/empty", local, nullptr));
+  EXPECT_EQ(kst::FileSize(local), 0);
   EXPECT_FALSE(KorAfcDownload(afc, root + "/missing", temp.Path() + "/never", nullptr));
   EXPECT_FALSE(kst::PathExists(temp.Path() + "/never"));
 }
