@@ -9,6 +9,8 @@ namespace {
 // A frame buffer that once held a large message is given back instead of kept for the rest of
 // a long transfer.
 constexpr size_t kKeptFrameCapacity = 1 << 20;
+// Messages up to this size are kept for sending again; a push of records is not.
+constexpr uint32_t kRepeatedMessageBound = 4096;
 
 uint32_t BigEndian32(const uint8_t* bytes) {
   return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]};
@@ -17,12 +19,29 @@ uint32_t BigEndian32(const uint8_t* bytes) {
 }  // namespace
 
 bool KorDeviceLink::Send(const std::vector<std::string>& elements) {
+  if (const KorMessageBuffer* repeated = Repeated(elements)) return KorSendMessage(io_, *repeated);
   KorMessageBufferPtr message = KorXmlToMessage(KorPlistDocument(KorPlistArray(elements), doctype_));
   if (!message) {
     KLOG(ERROR) << "DeviceLink message could not be serialised";
     return false;
   }
-  return KorSendMessage(io_, *message);
+  const bool sent = KorSendMessage(io_, *message);
+  Remember(elements, std::move(message));
+  return sent;
+}
+
+const KorMessageBuffer* KorDeviceLink::Repeated(const std::vector<std::string>& elements) const {
+  return last_message_ && elements == last_elements_ ? last_message_.get() : nullptr;
+}
+
+void KorDeviceLink::Remember(const std::vector<std::string>& elements, KorMessageBufferPtr message) {
+  if (message->length > kRepeatedMessageBound) {
+    last_message_.reset();
+    last_elements_.clear();
+    return;
+  }
+  last_elements_ = elements;
+  last_message_ = std::move(message);
 }
 
 bool KorDeviceLink::ReceiveFrame(std::vector<uint8_t>* body) {

@@ -47,9 +47,16 @@ class KorDeviceLink {
   bool SendAndReadOne(const std::vector<std::string>& elements);
 
  private:
+  // The message sent last when it was small, with its elements: a session repeats the same
+  // message (an acknowledgement per batch of a long listing), which is then serialised once.
+  const KorMessageBuffer* Repeated(const std::vector<std::string>& elements) const;
+  void Remember(const std::vector<std::string>& elements, KorMessageBufferPtr message);
+
   KorServiceIo io_;
   KorPlistDoctype doctype_;
   std::vector<uint8_t> frame_;
+  std::vector<std::string> last_elements_;
+  KorMessageBufferPtr last_message_;
 };
 
 // The message's name: its first element when that is a string, else empty.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ struct KorSyncRecord {
 // A listing never keeps more records than this, whatever a device sends.
 constexpr size_t kKorSyncMaxRecords = 1 << 20;
 
+// Calls visit(id, fields) for the records of one reply in order, at most `bound` of them; false
+// when some were left out for the bound.
+bool KorSyncVisitRecords(const KorValue& reply, size_t bound,
+                         const std::function<void(const std::string& id, const KorValue& fields)>& visit);
 // Appends the records of one reply; false when the bound was reached and some were dropped.
 bool KorSyncCollectRecords(const KorValue& reply, std::vector<KorSyncRecord>* records);
 // Copies every string-valued entry of every dict element (host identifier to device identifier).

@@ -61,6 +61,13 @@ class CIOSDictionary {
   size_t Size() const;
   // A copy of every entry in key order.
   std::map<std::string, KorValue> Entries() const;
+  // Calls visit(key, value) for every entry in key order without copying them; the dictionary
+  // stays locked meanwhile, so `visit` must not use it.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : entries_) visit(entry.first, entry.second);
+  }
   std::vector<std::string> Keys() const;
 
  private:

@@ -40,7 +40,8 @@ void BoundReceives(AMDServiceConnectionRef connection, std::chrono::milliseconds
 }  // namespace
 
 int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncDataClass& data_class,
-                     const KorSyncSequence& sequence, KorSyncReplyHandler* handler, const KorSyncPushSource& pushes) {
+                     const KorSyncSequence& sequence, KorSyncReplyHandler* handler, const KorSyncPushSource& pushes,
+                     std::shared_ptr<KorDeviceSession>* keep_session) {
   int result = 0;
   auto service = KorDeviceHandles::Get().GetService(device->Device(), &result, kKorSyncServiceName, nullptr, false);
   if (!service) {
@@ -51,6 +52,7 @@ int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncData
   BoundReceives(service->Connection(), timeout);
   KorSyncSession session(KorFrameworkIo(service->Connection()), data_class, handler, timeout);
   KorRunSyncSequence(session, sequence, KorComputerAnchor(KstLocalTimeNow()), pushes);
+  if (keep_session) *keep_session = service->Session();
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include "iOSAPI/kor_sync_sequence.h"
 
 class KorDevice;
+class KorDeviceSession;
 
 // The service could not be started; nothing was sent.
 constexpr int32_t kKorSyncNoService = 13;
@@ -28,13 +29,17 @@ constexpr std::chrono::milliseconds kKorSyncDefaultReplyTimeout{30000};
 std::chrono::milliseconds KorSyncReplyTimeout();
 
 // Starts the service, runs the sequence with a fresh computer anchor and releases the
-// connection: 0, or kKorSyncNoService.
+// connection: 0, or kKorSyncNoService. With `keep_session`, the lockdown session the service ran
+// in is handed out rather than closed with it: a listing holds it until its count is read.
 int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncDataClass& data_class,
                      const KorSyncSequence& sequence, KorSyncReplyHandler* handler,
-                     const KorSyncPushSource& pushes = nullptr);
+                     const KorSyncPushSource& pushes = nullptr,
+                     std::shared_ptr<KorDeviceSession>* keep_session = nullptr);
 
 // The count a listing announces: `records`, or -1 when there are none and the device's
 // synchronisation settings name the class (`settings_key`, e.g. "Notes") as synced elsewhere.
+// The settings are read in the device's open lockdown session (the one the listing kept from
+// its synchronisation), or in a new one.
 int64_t KorSyncListingCount(const std::shared_ptr<KorDevice>& device, size_t records, const char* settings_key);
 
 // The push that deletes one record: its identifier mapped to the protocol's empty value.

@@ -31,6 +31,38 @@ TEST(DeviceLinkTest, HostMessageIsABinaryArrayWithEscapedTexts) {
   EXPECT_EQ(message.AsArray()[1].AsDictionary()->Get("N").AsInteger(), -13);
 }
 
+// A message repeated (an acknowledgement per batch) goes out with the same bytes each time, and
+// one that differs after it is its own; so is a large one sent between two small ones.
+TEST(DeviceLinkTest, RepeatedMessagesKeepTheirBytesAndOthersTheirOwn) {
+  REQUIRE_FRAMEWORK();
+  std::vector<std::string> sent;
+  KorServiceIo io;
+  io.send = [&sent](const void* bytes, size_t length) {
+    sent.emplace_back(static_cast<const char*>(bytes), length);
+    return static_cast<int64_t>(length);
+  };
+  io.receive = [](void*, size_t) -> int64_t { return -1; };
+  KorDeviceLink link(io, KorPlistDoctype::kApple);
+  const std::vector<std::string> ack{KorPlistString("SDMessageAcknowledgeChangesFromDevice"), KorPlistString("c")};
+  const std::vector<std::string> other{KorPlistString("SDMessageFinishSessionOnDevice"), KorPlistString("c")};
+  const std::vector<std::string> large{KorPlistString("SDMessageProcessChanges"), KorPlistString(std::string(8000, 'x'))};
+  for (const auto* message : {&ack, &ack, &other, &ack, &large, &large, &ack}) ASSERT_TRUE(link.Send(*message));
+  ASSERT_EQ(sent.size(), 14u);  // a length, then a body, per message
+  auto body = [&sent](size_t message) { return sent[2 * message + 1]; };
+  auto name = [&](size_t message) {
+    KorValue decoded;
+    EXPECT_TRUE(KorDLDecode(reinterpret_cast<const uint8_t*>(body(message).data()), body(message).size(), &decoded));
+    return KorDLMessageName(decoded);
+  };
+  EXPECT_EQ(body(0), body(1));
+  EXPECT_EQ(body(0), body(3));
+  EXPECT_EQ(body(0), body(6));
+  EXPECT_EQ(body(4), body(5));
+  EXPECT_EQ(name(2), "SDMessageFinishSessionOnDevice");
+  EXPECT_EQ(name(4), "SDMessageProcessChanges");
+  EXPECT_EQ(name(6), "SDMessageAcknowledgeChangesFromDevice");
+}
+
 TEST(DeviceLinkTest, WaitForReadsUntilTheNameArrivesIgnoringCase) {
   REQUIRE_FRAMEWORK();
   ScriptedDevice device;

@@ -69,6 +69,8 @@ class KorDeviceService {
   AFCConnectionRef Afc() const { return afc_; }
   const std::string& Name() const { return name_; }
   AMDeviceRef Device() const { return device_; }
+  // The lockdown session the service was started in.
+  const std::shared_ptr<KorDeviceSession>& Session() const { return session_; }
 
  private:
   AMDServiceConnectionRef service_;

@@ -45,7 +45,11 @@ int KorModuleBookmark::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleBookmark::ListBookmarks(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorSyncBatchCollector records;
-  if (int rc = KorRunDeviceSync(command.device, kKorSyncBookmarks, kKorSyncBookmarksReadAll, &records)) return rc;
+  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncBookmarks, kKorSyncBookmarksReadAll, &records, nullptr,
+                                &session)) {
+    return rc;
+  }
   if (IsStopped(packet)) return kKorStopped;
   const rapidjson::Document tree = KorBookmarkTree(records.Records());
   KorListing listing(packet, command.uuid);

@@ -77,7 +77,11 @@ int KorModuleCalendar::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleCalendar::ListCalendars(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorCalendarCollection replies;
-  if (int rc = KorRunDeviceSync(command.device, kKorSyncCalendars, kKorSyncCalendarsReadAll, &replies)) return rc;
+  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncCalendars, kKorSyncCalendarsReadAll, &replies, nullptr,
+                                &session)) {
+    return rc;
+  }
   if (IsStopped(packet)) return kKorStopped;
   const rapidjson::Document calendars = replies.Calendars();
   KorListing listing(packet, command.uuid);

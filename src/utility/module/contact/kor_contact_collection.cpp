@@ -17,14 +17,14 @@ rapidjson::Value Text(const std::string& text, rapidjson::Document::AllocatorTyp
 // Adds every string field (times converted) and, when asked, integer fields as decimal text.
 void CopyFields(const CIOSDictionary& record, bool integers, rapidjson::Value* out,
                 rapidjson::Document::AllocatorType& allocator) {
-  for (const auto& [key, value] : record.Entries()) {
-    if (out->HasMember(key.c_str())) continue;
+  record.ForEach([&](const std::string& key, const KorValue& value) {
+    if (out->HasMember(key.c_str())) return;
     if (value.IsString()) {
       out->AddMember(Text(key, allocator), Text(KorLocalTimeText(value.AsString()), allocator), allocator);
     } else if (integers && value.IsInteger()) {
       out->AddMember(Text(key, allocator), Text(std::to_string(value.AsInteger()), allocator), allocator);
     }
-  }
+  });
 }
 
 }  // namespace
@@ -37,9 +37,8 @@ KorContactCollection::KorContactCollection() {
 void KorContactCollection::OnReply(int state, const KorValue& reply, bool* /*again*/, int32_t* result) {
   if (state != kKorSyncStateCollect && state != kKorSyncStateMoreBatches) return;
   if (!KorDLHoldsName(reply, "SDMessageProcessChanges")) return;
-  std::vector<KorSyncRecord> records;
-  KorSyncCollectRecords(reply, &records);
-  for (const KorSyncRecord& record : records) AddRecord(record.id, record.fields);
+  KorSyncVisitRecords(reply, kKorSyncMaxRecords,
+                      [this](const std::string& id, const KorValue& fields) { AddRecord(id, fields); });
   if (state == kKorSyncStateMoreBatches) *result = 1;
 }
 

@@ -77,7 +77,10 @@ int KorModuleContact::OnCommand(kst::IPCPacket* packet) {
 // Contacts (count, then chunks) in packets numbered 101, then groups in packets numbered 100.
 int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, const std::shared_ptr<KorDevice>& device) {
   KorContactCollection collection;
-  if (int rc = KorRunDeviceSync(device, kKorSyncContacts, kKorSyncContactsListAll, &collection)) return rc;
+  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  if (int rc = KorRunDeviceSync(device, kKorSyncContacts, kKorSyncContactsListAll, &collection, nullptr, &session)) {
+    return rc;
+  }
   const rapidjson::Document& contacts = collection.Contacts();
   const rapidjson::Document& groups = collection.Groups();
   KorListing listing(packet, uuid);

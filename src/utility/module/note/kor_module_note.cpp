@@ -48,7 +48,10 @@ int KorModuleNote::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleNote::ListNotes(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorNoteCollection notes;
-  if (int rc = KorRunDeviceSync(command.device, kKorSyncNotes, kKorSyncNotesReadAll, &notes)) return rc;
+  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncNotes, kKorSyncNotesReadAll, &notes, nullptr, &session)) {
+    return rc;
+  }
   if (IsStopped(packet)) return kKorStopped;
   KorListing listing(packet, command.uuid);
   listing.SetInfo(KorCountInfo(KorSyncListingCount(command.device, notes.Notes().size(), "Notes")));

@@ -53,9 +53,9 @@ std::string KorNoteJson(const KorNote& note) {
 
 void KorNoteCollection::OnReply(int state, const KorValue& reply, bool* /*again*/, int32_t* /*result*/) {
   if (state == kKorSyncStateCollect) {
-    std::vector<KorSyncRecord> records;
-    KorSyncCollectRecords(reply, &records);
-    for (const KorSyncRecord& record : records) notes_.push_back(NoteOf(record.id, *record.fields.AsDictionary()));
+    KorSyncVisitRecords(reply, kKorSyncMaxRecords, [this](const std::string& id, const KorValue& fields) {
+      notes_.push_back(NoteOf(id, *fields.AsDictionary()));
+    });
     return;
   }
   for (const KorValue& element : reply.AsArray()) {
