@@ -9,7 +9,7 @@ constexpr const char* kFinished = "SDMessageDeviceFinishedSession";
 constexpr const char* kAcknowledge = "SDMessageAcknowledgeChangesFromDevice";
 
 KorSyncStep PullAll() { return {KorSyncStepKind::kPullAll, KorModuleState(kKorSyncStateCollect)}; }
-KorSyncStep AckLoop() { return {KorSyncStepKind::kAckLoop, KorModuleState(kKorSyncStateMoreBatches)}; }
+KorSyncStep PullAhead() { return {KorSyncStepKind::kPullAhead, KorModuleState(kKorSyncStateCollect)}; }
 KorSyncStep Changes(KorSyncPolicy reply = KorWaitFor(kProcessChanges)) { return {KorSyncStepKind::kChanges, reply}; }
 KorSyncStep Ack(KorSyncPolicy reply) { return {KorSyncStepKind::kAck, reply}; }
 KorSyncStep Drain() { return {KorSyncStepKind::kDrain, KorReadOneIs(kProcessChanges)}; }
@@ -37,10 +37,10 @@ void RunStep(KorSyncSession& session, const KorSyncStep& step, const KorSyncPush
     case KorSyncStepKind::kPullAll:
       session.Exchange("SDMessageGetAllRecordsFromDevice", step.reply);
       return;
-    case KorSyncStepKind::kAckLoop:
-      // Each further batch sets the result; the first reply that is not one ends the loop.
-      while (session.Exchange("SDMessageAcknowledgeChangesFromDevice", step.reply) != 0) {
-      }
+    case KorSyncStepKind::kPullAhead:
+      // The handler takes the first batch in the collect state and each further one in the
+      // more-batches state, as after a pull and an acknowledgement loop.
+      session.ReadBatchesAhead("SDMessageGetAllRecordsFromDevice", step.reply.state, kKorSyncStateMoreBatches);
       return;
     case KorSyncStepKind::kChanges:
       session.Exchange("SDMessageGetChangesFromDevice", step.reply);
@@ -78,8 +78,7 @@ void KorRunSyncSequence(KorSyncSession& session, const KorSyncSequence& sequence
   session.Exchange("SDMessageFinishSessionOnDevice", sequence.finish);
 }
 
-const KorSyncSequence kKorSyncContactsListAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAll(), AckLoop()},
-                                              KorReadOne()};
+const KorSyncSequence kKorSyncContactsListAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAhead()}, KorReadOne()};
 const KorSyncSequence kKorSyncContactsWrite{
     KorWaitFor(kDeviceReady), KorReadOne(),
     With(PrepareToPush(), {Push(2), Push(3), Push(4), Push(5), Push(6), Push(7), Push(8), Push(9)}),
@@ -90,7 +89,7 @@ const KorSyncSequence kKorSyncContactsAddGroup{KorWaitFor(kDeviceReady), KorWait
                                                With(PrepareToPush(), {Push(10), Push(11)}), KorWaitFor(kFinished)};
 const KorSyncSequence kKorSyncContactsChangeGroup{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
                                                   With(PrepareToPush(), {Push(11)}), KorWaitFor(kFinished)};
-const KorSyncSequence kKorSyncCalendarsReadAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAll(), AckLoop()},
+const KorSyncSequence kKorSyncCalendarsReadAll{KorWaitFor(kDeviceReady), KorReadOne(), {PullAhead()},
                                                KorReadOne()};
 const KorSyncSequence kKorSyncCalendarsWrite{KorWaitFor(kDeviceReady), KorWaitFor(kWithComputer),
                                              With(PrepareToPush(), {Push(2), Push(3), Push(4), Push(5)}),

@@ -13,7 +13,7 @@
 
 enum class KorSyncStepKind {
   kPullAll,   // "SDMessageGetAllRecordsFromDevice"
-  kAckLoop,   // acknowledgements while the exchange's result is nonzero
+  kPullAhead, // kPullAll, then acknowledgements while batches come, read ahead of the handler
   kChanges,   // "SDMessageGetChangesFromDevice"
   kAck,       // one "SDMessageAcknowledgeChangesFromDevice"
   kDrain,     // acknowledgements of the device's change batches until it is ready to receive

@@ -1,7 +1,18 @@
 #include "iOSAPI/kor_sync_session.h"
 
 #include "iOSAPI/kor_plist_xml.h"
+#include "iOSAPI/kor_sync_reply_worker.h"
 #include "platform/kst_log.h"
+
+namespace {
+
+constexpr const char* kBatch = "SDMessageProcessChanges";
+constexpr const char* kAcknowledge = "SDMessageAcknowledgeChangesFromDevice";
+// Decoded batches waiting for the handler: enough to ride out an uneven one, and a bound on the
+// memory a handler slower than the device lets pile up.
+constexpr size_t kBatchesAhead = 8;
+
+}  // namespace
 
 KorSyncSession::KorSyncSession(KorServiceIo io, const KorSyncDataClass& data_class, KorSyncReplyHandler* handler,
                                std::chrono::milliseconds reply_timeout)
@@ -114,4 +125,24 @@ int32_t KorSyncSession::RunModuleHandler(int state) {
     handler_->OnReply(state, reply, &again, &result);
     if (!again) return result;
   }
+}
+
+void KorSyncSession::ReadBatchesAhead(const char* message, int first_state, int later_state) {
+  if (handler_ == nullptr) {
+    KLOG(ERROR) << "sync batches read ahead in module state " << first_state << " without a module handler";
+    return;
+  }
+  KorSyncReplyWorker worker(handler_, kBatchesAhead);
+  SendAndQueue(message, first_state, &worker);
+  while (SendAndQueue(kAcknowledge, later_state, &worker)) {
+  }
+}
+
+bool KorSyncSession::SendAndQueue(const char* message, int state, KorSyncReplyWorker* worker) {
+  if (silent_ || !link_.Send({KorPlistString(message), KorPlistString(data_class_.name)})) return false;
+  KorValue reply;
+  if (link_.Receive(&reply) != KorDLReceive::kMessage || !reply.IsArray()) return false;
+  const bool batch = KorDLHoldsName(reply, kBatch);
+  worker->Queue(state, std::move(reply));
+  return batch;
 }

@@ -23,6 +23,8 @@ class KorSyncReplyHandler {
   virtual bool EndsSession() const { return false; }
 };
 
+class KorSyncReplyWorker;
+
 enum class KorSyncReply {
   kWaitFor,  // read until a reply holds `name`
   kReadOne,  // read exactly one reply and ignore it
@@ -63,6 +65,16 @@ class KorSyncSession {
   int32_t Exchange(const char* message, const KorSyncPolicy& reply);
   // Sends "<name>, <data class>, <elements…>" (elements already XML) and handles the replies.
   int32_t ExchangeWith(const char* message, const std::vector<std::string>& elements, const KorSyncPolicy& reply);
+  // Sends "<name>, <data class>" and reads the device's record batches ahead of the module
+  // handler: a reply that holds "SDMessageProcessChanges" is acknowledged as soon as it is
+  // decoded, and the device builds its next batch while the handler takes this one on a worker
+  // thread (in arrival order; the reply to `message` in `first_state`, every later one in
+  // `later_state`). The first reply to an acknowledgement that is no batch ends the exchange.
+  // The messages are those of one exchange with the module policy followed by acknowledgements
+  // for as long as the handler's result says a batch came, for a handler whose result is exactly
+  // that (KorSyncBatchCollector's); the handler cannot ask for further replies. Returns once the
+  // handler has taken every reply.
+  void ReadBatchesAhead(const char* message, int first_state, int later_state);
   bool HandlerEndsSession() const { return handler_ != nullptr && handler_->EndsSession(); }
   // True once a reply did not come within the reply time-out.
   bool DeviceSilent() const { return silent_; }
@@ -76,6 +88,9 @@ class KorSyncSession {
   // Handles the replies to a message already sent.
   int32_t Handle(const KorSyncPolicy& reply);
   int32_t RunModuleHandler(int state);
+  // Sends "<name>, <data class>" and queues the reply, when it is an array, for the worker; true
+  // when it is a record batch.
+  bool SendAndQueue(const char* message, int state, KorSyncReplyWorker* worker);
   // Reads until a reply holds `name`; a reply that is no non-empty array, nothing to read, or the
   // device's cancellation or refusal ends the wait.
   void WaitFor(const char* name);

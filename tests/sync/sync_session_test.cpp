@@ -2,13 +2,17 @@
 // listing and their acknowledgements, the length bounds, and a connection that dies mid-way.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "framework_environment.h"
 #include "iOSAPI/kor_plist_xml.h"
 #include "iOSAPI/kor_sync_records.h"
+#include "iOSAPI/kor_sync_reply_worker.h"
 #include "iOSAPI/kor_sync_sequence.h"
 #include "scripted_device.h"
 
@@ -55,15 +59,18 @@ int PlayListing(ScriptedDevice& device, int batches, int per_batch, const char* 
   return acks;
 }
 
+// The host's side of a contact listing on a thread of its own.
+std::thread StartListing(ScriptedDevice& device, KorSyncReplyHandler* handler, size_t max_piece = 0) {
+  return std::thread([handler, io = device.HostIo(max_piece)] {
+    KorSyncSession session(io, kKorSyncContacts, handler);
+    KorRunSyncSequence(session, kKorSyncContactsListAll, kAnchor, nullptr);
+  });
+}
+
 struct ListingRun {
   KorSyncBatchCollector collector;
   std::thread host;
-  void Start(ScriptedDevice& device) {
-    host = std::thread([this, io = device.HostIo(3)] {
-      KorSyncSession session(io, kKorSyncContacts, &collector);
-      KorRunSyncSequence(session, kKorSyncContactsListAll, kAnchor, nullptr);
-    });
-  }
+  void Start(ScriptedDevice& device) { host = StartListing(device, &collector, 3); }
 };
 
 TEST(SyncSessionTest, AnnouncementCarriesClassAnchorVersionAndNoDeviceAnchor) {
@@ -237,6 +244,108 @@ TEST(SyncSessionTest, WriteAcknowledgesEveryChangeBatchThenPushes) {
     host.join();
     EXPECT_EQ(pushes, 1);
   }
+}
+
+// Holds its first reply until released (or a generous time has passed), then notes every reply's
+// state and name in order.
+class HeldHandler : public KorSyncReplyHandler {
+ public:
+  void OnReply(int state, const KorValue& reply, bool* again, int32_t* result) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (seen.empty()) released_in_time = released_.wait_for(lock, std::chrono::seconds(10), [this] { return open_; });
+    seen.push_back({state, KorDLMessageName(reply)});
+    *again = true;
+    *result = 0;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      open_ = true;
+    }
+    released_.notify_all();
+  }
+  std::vector<std::pair<int, std::string>> seen;
+  bool released_in_time = false;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool open_ = false;
+};
+
+// Batches are acknowledged while the handler is still taking an earlier one; it still gets every
+// reply in order (the first in the collect state), and the messages are those of a pull followed
+// by one acknowledgement per batch. The handler's result and requests for more replies are not
+// what ends the loop: the first reply that is no batch is.
+TEST(SyncSessionTest, ListingAcknowledgesBatchesAheadOfTheHandler) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  HeldHandler handler;
+  std::thread host = StartListing(device, &handler);
+  PlayGreeting(device, false);
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageGetAllRecordsFromDevice");
+  for (int b = 0; b < 3; ++b) {
+    device.Send(Batch(2 * b, 2, b < 2));
+    EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageAcknowledgeChangesFromDevice");
+  }
+  device.Send({KorPlistString("SDMessageDeviceReadyToReceiveChanges"), KorPlistString("com.apple.Contacts")});
+  // The session finishes only once the handler has taken every reply.
+  handler.Release();
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageFinishSessionOnDevice");
+  device.Send({KorPlistString("SDMessageDeviceFinishedSession"), KorPlistString("com.apple.Contacts")});
+  host.join();
+  EXPECT_TRUE(handler.released_in_time);
+  const std::vector<std::pair<int, std::string>> expected{
+      {kKorSyncStateCollect, "SDMessageProcessChanges"},
+      {kKorSyncStateMoreBatches, "SDMessageProcessChanges"},
+      {kKorSyncStateMoreBatches, "SDMessageProcessChanges"},
+      {kKorSyncStateMoreBatches, "SDMessageDeviceReadyToReceiveChanges"}};
+  EXPECT_EQ(handler.seen, expected);
+}
+
+// A pull answered by something other than a batch still gets one acknowledgement, as the
+// acknowledgement loop always sent one; a cancellation then ends the listing.
+TEST(SyncSessionTest, ListingThatGetsNoBatchSendsOneAcknowledgement) {
+  REQUIRE_FRAMEWORK();
+  ScriptedDevice device;
+  KorSyncBatchCollector collector;
+  std::thread host = StartListing(device, &collector);
+  PlayGreeting(device, false);
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageGetAllRecordsFromDevice");
+  device.Send({KorPlistString("SDMessagePing"), KorPlistString("com.apple.Contacts")});
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageAcknowledgeChangesFromDevice");
+  device.Send({KorPlistString("SDMessageCancelSession"), KorPlistString("com.apple.Contacts"), KorPlistString("x")});
+  EXPECT_EQ(KorDLMessageName(device.Read()), "SDMessageFinishSessionOnDevice");
+  device.Send({KorPlistString("SDMessageDeviceFinishedSession"), KorPlistString("com.apple.Contacts")});
+  host.join();
+  EXPECT_TRUE(collector.Records().empty());
+}
+
+class OrderHandler : public KorSyncReplyHandler {
+ public:
+  void OnReply(int state, const KorValue&, bool*, int32_t*) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    states.push_back(state);
+    if (taking.fetch_add(1) != 0) overlapped = true;
+    taking.fetch_sub(1);
+  }
+  std::vector<int> states;
+  std::atomic<int> taking{0};
+  bool overlapped = false;
+};
+
+// The worker hands replies over one at a time in queue order, and its end waits for all of them
+// even when the queue is full and the handler slow.
+TEST(SyncReplyWorkerTest, RepliesReachTheHandlerInOrderBeforeTheWorkerEnds) {
+  OrderHandler handler;
+  {
+    KorSyncReplyWorker worker(&handler, 2);
+    for (int i = 0; i < 20; ++i) worker.Queue(i, KorValue::MakeArray());
+  }
+  std::vector<int> expected;
+  for (int i = 0; i < 20; ++i) expected.push_back(i);
+  EXPECT_EQ(handler.states, expected);
+  EXPECT_FALSE(handler.overlapped);
 }
 
 TEST(SyncRecordsTest, RemapTakesStringEntriesOfEveryDict) {

@@ -1,0 +1,37 @@
+// Hands device replies to a module's reply handler on a thread of its own, strictly in the order
+// they were queued, so that a session can answer the device while the handler is still taking
+// an earlier reply (the device builds its next batch meanwhile instead of waiting).
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "iOSAPI/kor_sync_session.h"
+
+class KorSyncReplyWorker {
+ public:
+  // At most `bound` replies wait for the handler; Queue() blocks while that many do.
+  KorSyncReplyWorker(KorSyncReplyHandler* handler, size_t bound);
+  // Waits until the handler has taken every queued reply.
+  ~KorSyncReplyWorker();
+  KorSyncReplyWorker(const KorSyncReplyWorker&) = delete;
+  KorSyncReplyWorker& operator=(const KorSyncReplyWorker&) = delete;
+
+  // The handler gets the reply in `state`; what it sets in *again and *result is not used.
+  void Queue(int state, KorValue reply);
+
+ private:
+  void Run();
+
+  KorSyncReplyHandler* handler_;
+  size_t bound_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<int, KorValue>> waiting_;
+  bool closing_ = false;
+  std::thread thread_;  // last: starts once the members it uses exist
+};
