@@ -21,9 +21,9 @@ void PutDigits(char* at, int value, int width) {
   for (int i = width - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
 }
 
-// "YYYY-MM-DD hh:mm:ss" written digit by digit: listings print two dates per record for every
-// photo of a library, and a formatted print costs more than the local-time conversion.
-std::string DateTimeText(const std::tm& local) {
+}  // namespace
+
+std::string KSTUtilitySys::DateTimeText(const std::tm& local) {
   int year = local.tm_year + 1900;
   if (year < 0 || year > 9999) {
     char text[64];
@@ -40,8 +40,6 @@ std::string DateTimeText(const std::tm& local) {
   PutDigits(&text[17], local.tm_sec, 2);
   return text;
 }
-
-}  // namespace
 
 std::string KSTUtilitySys::GetNowDateTime(char* buffer, size_t size, const char* format) {
   return FormatLocal(std::time(nullptr), buffer, size, format);

@@ -13,6 +13,9 @@ class KSTUtilitySys {
   // Seconds since 2001-01-01 00:00:00 GMT as local "YYYY-MM-DD hh:mm:ss"; empty for a value that is
   // no date (not finite, or thousands of years away).
   static std::string Convert2001GMTtoDate(double seconds_since_2001);
+  // A broken-down time as "YYYY-MM-DD hh:mm:ss" ("%.4d" for the year), written digit by digit:
+  // listings print dates for every record, and a formatted print costs more than the conversion.
+  static std::string DateTimeText(const std::tm& time);
 
   static std::string NowText(const char* format);
 };

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "platform/kst_utility_sys.h"
+
 namespace {
 
 constexpr int64_t kAppleEpochUnix = 978307200;        // 2001-01-01 00:00:00 UTC
@@ -41,30 +43,10 @@ bool QuarterLocalTime(int64_t unix_time, struct tm* local) {
   return true;
 }
 
-void Digits(int value, int width, char* out) {
-  for (int i = width - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-}
-
 std::string LocalTimeText(int64_t offset) {
   struct tm local {};
   if (!QuarterLocalTime(kAppleEpochUnix + offset, &local)) return std::string();
-  // "%.4d-%.2d-%.2d %.2d:%.2d:%.2d"; years here are 2000 to 3001.
-  char text[19];
-  Digits(local.tm_year + 1900, 4, text);
-  text[4] = '-';
-  Digits(local.tm_mon + 1, 2, text + 5);
-  text[7] = '-';
-  Digits(local.tm_mday, 2, text + 8);
-  text[10] = ' ';
-  Digits(local.tm_hour, 2, text + 11);
-  text[13] = ':';
-  Digits(local.tm_min, 2, text + 14);
-  text[16] = ':';
-  Digits(local.tm_sec, 2, text + 17);
-  return std::string(text, sizeof text);
+  return KSTUtilitySys::DateTimeText(local);
 }
 
 }  // namespace
