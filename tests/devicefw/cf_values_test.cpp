@@ -195,6 +195,27 @@ TEST_F(CfValues, DictionaryKeysCompareByValueAndAddNeverReplaces) {
   EXPECT_EQ(Fw().CFDictionaryGetCount(dict), 1);
 }
 
+// Small dictionaries scan their keys and large ones index them: either way every key is found
+// by value, a number key beside string keys too, and a key added twice keeps its first value.
+TEST_F(CfValues, DictionaryLookupsHoldFromFewEntriesToMany) {
+  CfRef dictionary(Fw().CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr));
+  auto dict = dictionary.get<CFMutableDictionaryRef>();
+  int32_t seven = 7;
+  CfRef number_key = MakeNumber(kCFNumberSInt32Type, &seven);
+  Fw().CFDictionaryAddValue(dict, number_key.get(), MakeString("by number").get());
+  auto text = [](const char* prefix, int i) { return MakeString((prefix + std::to_string(i)).c_str()); };
+  for (int i = 0; i < 40; ++i) {
+    Fw().CFDictionaryAddValue(dict, text("k", i).get(), text("v", i).get());
+    Fw().CFDictionaryAddValue(dict, text("k", i / 2).get(), MakeString("again").get());
+    ASSERT_EQ(Fw().CFDictionaryGetCount(dict), i + 2);
+    for (int j = 0; j <= i; ++j) {
+      ASSERT_EQ(TextOf(Fw().CFDictionaryGetValue(dict, text("k", j).get())), "v" + std::to_string(j)) << i << " " << j;
+    }
+    EXPECT_EQ(TextOf(Fw().CFDictionaryGetValue(dict, number_key.get())), "by number");
+    EXPECT_EQ(Fw().CFDictionaryGetValue(dict, text("k", i + 1).get()), nullptr);
+  }
+}
+
 TEST_F(CfValues, DictionaryEnumerationVisitsEveryPairInOrder) {
   CfRef a = MakeString("a"), b = MakeString("b");
   int32_t one = 1, two = 2;

@@ -15,24 +15,51 @@ CfDictionary::~CfDictionary() {
   }
 }
 
+namespace {
+
+// Dictionaries of this many entries and more find string keys through an index.
+constexpr size_t kIndexedSize = 16;
+
+// Room for one more element, growing geometrically (so that no reference is taken before a throw).
+template <typename T>
+void MakeRoom(std::vector<T>* items) {
+  if (items->size() == items->capacity()) items->reserve(std::max<size_t>(4, 2 * items->size()));
+}
+
+}  // namespace
+
 const CfDictionary::Entry* CfDictionary::FindEntry(const CfObject* key) const {
-  if (const auto* string = CfCast<CfString>(key)) {
+  const auto* string = CfCast<CfString>(key);
+  if (string != nullptr && !string_key_index_.empty()) {
     auto found = string_key_index_.find(string->utf8());
     return found == string_key_index_.end() ? nullptr : &entries_[found->second];
   }
   for (const Entry& entry : entries_) {
-    if (entry.first->Equals(*key)) return &entry;
+    if (string == nullptr) {
+      if (entry.first->Equals(*key)) return &entry;
+    } else if (const auto* other = CfCast<CfString>(entry.first); other != nullptr && other->utf8() == string->utf8()) {
+      return &entry;
+    }
   }
   return nullptr;
 }
 
+void CfDictionary::IndexStringKeys() {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (const auto* string = CfCast<CfString>(entries_[i].first)) string_key_index_.emplace(string->utf8(), i);
+  }
+}
+
 void CfDictionary::Add(const CfObject* key, const CfObject* value) {
   if (FindEntry(key) != nullptr) return;
-  entries_.reserve(entries_.size() + 1);  // so that no reference is taken before a throw
-  if (const auto* string = CfCast<CfString>(key)) string_key_index_.emplace(string->utf8(), entries_.size());
+  MakeRoom(&entries_);
+  if (!string_key_index_.empty()) {
+    if (const auto* string = CfCast<CfString>(key)) string_key_index_.emplace(string->utf8(), entries_.size());
+  }
   key->Retain();
   value->Retain();
   entries_.emplace_back(key, value);
+  if (entries_.size() == kIndexedSize) IndexStringKeys();
 }
 
 const CfObject* CfDictionary::Find(const CfObject* key) const {
@@ -59,7 +86,7 @@ CfArray::~CfArray() {
 }
 
 void CfArray::Append(const CfObject* value) {
-  items_.reserve(items_.size() + 1);
+  MakeRoom(&items_);
   value->Retain();
   items_.push_back(value);
 }

@@ -31,9 +31,13 @@ class CfDictionary final : public CfObject {
  private:
   const Entry* FindEntry(const CfObject* key) const;
 
+  // Indexes the string keys once the dictionary is large enough for a scan to cost more than
+  // the index (most dictionaries of a device reply are records of a few fields).
+  void IndexStringKeys();
+
   const bool mutable_;
   std::vector<Entry> entries_;
-  std::unordered_map<std::string, size_t> string_key_index_;
+  std::unordered_map<std::string, size_t> string_key_index_;  // empty below kIndexedSize entries
 };
 
 class CfArray final : public CfObject {
