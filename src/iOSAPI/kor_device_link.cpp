@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include "iOSAPI/kor_cf_value.h"
 #include "platform/kst_log.h"
 
 namespace {
@@ -63,6 +64,12 @@ KorDLReceive KorDeviceLink::Receive(KorValue* message) {
   return KorDLDecode(frame_.data(), frame_.size(), message) ? KorDLReceive::kMessage : KorDLReceive::kUnusable;
 }
 
+KorDLReceive KorDeviceLink::ReceiveParsed(KorCFHolder* message) {
+  if (!ReceiveFrame(&frame_)) return KorDLReceive::kFailed;
+  *message = KorMessageToPropertyList(frame_.data(), static_cast<uint32_t>(frame_.size()));
+  return *message ? KorDLReceive::kMessage : KorDLReceive::kUnusable;
+}
+
 bool KorDeviceLink::RawRead() { return ReceiveFrame(&frame_); }
 
 bool KorDeviceLink::SendAndWaitFor(const std::vector<std::string>& elements, const std::string& name) {
@@ -99,4 +106,30 @@ bool KorDLHoldsName(const KorValue& message, const std::string& name) {
 bool KorDLDecode(const uint8_t* bytes, size_t length, KorValue* message) {
   if (length == 0 || length > kKorDLMaxMessage) return false;
   return KorMessageToValue(bytes, static_cast<uint32_t>(length), message);
+}
+
+bool KorDLDecodeParsed(const KorCFHolder& message, KorValue* tree) {
+  *tree = KorValue();
+  return message && KorPropertyListToValue(message, tree);
+}
+
+// The reading of a value tree makes an array of an array and nothing else of anything else.
+bool KorDLParsedIsArray(const KorCFHolder& message) { return KorTypeOf(message.Get()) == kCFTypeIDArray; }
+
+bool KorDLParsedHoldsName(const KorCFHolder& message, const std::string& name) {
+  if (!KorDLParsedIsArray(message)) return false;
+  const MobileExportTable& api = MobileApi();
+  const auto array = message.As<CFArrayRef>();
+  const CFIndex count = api.CFArrayGetCount(array);
+  for (CFIndex i = 0; i < count; ++i) {
+    std::string text;
+    CFTypeRef element = api.CFArrayGetValueAtIndex(array, i);
+    // A string with a NUL reads shorter than its length: it is not the name, as in the tree.
+    if (KorTypeOf(element) == kCFTypeIDString &&
+        api.CFStringGetLength(static_cast<CFStringRef>(element)) == static_cast<CFIndex>(name.size()) &&
+        KorCFStringToUtf8(element, &text) && text.size() == name.size() && strcasecmp(text.c_str(), name.c_str()) == 0) {
+      return true;
+    }
+  }
+  return false;
 }

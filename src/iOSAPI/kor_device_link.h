@@ -37,6 +37,9 @@ class KorDeviceLink {
   bool ReceiveFrame(std::vector<uint8_t>* body);
   // Reads and decodes one message.
   KorDLReceive Receive(KorValue* message);
+  // Reads one message and parses it without turning it into a value tree (KorDLDecodeParsed
+  // does that later, perhaps on another thread).
+  KorDLReceive ReceiveParsed(KorCFHolder* message);
   // Reads one message without looking at it (the device's first version-exchange message).
   bool RawRead();
   // Sends a message, then reads replies until one holds the name as a string element (ignoring
@@ -66,3 +69,9 @@ bool KorDLHoldsName(const KorValue& message, const std::string& name);
 // Decodes message bytes (any property-list format) into a value tree; false when they do not
 // parse.
 bool KorDLDecode(const uint8_t* bytes, size_t length, KorValue* message);
+// The value tree of a message ReceiveParsed read; false as KorDLDecode would be.
+bool KorDLDecodeParsed(const KorCFHolder& message, KorValue* tree);
+// What KorDLHoldsName and KorValue::IsArray say of the message's value tree, read from the parsed
+// message itself.
+bool KorDLParsedHoldsName(const KorCFHolder& message, const std::string& name);
+bool KorDLParsedIsArray(const KorCFHolder& message);

@@ -142,6 +142,11 @@ std::string KorXmlFirstValue(const std::string& xml) {
 
 bool KorMessageToValue(const uint8_t* bytes, uint32_t length, KorValue* out) {
   KorCFHolder plist = ParseMessage(bytes, length);
-  if (!plist) return false;
+  return plist && KorPropertyListToValue(plist, out);
+}
+
+KorCFHolder KorMessageToPropertyList(const uint8_t* bytes, uint32_t length) { return ParseMessage(bytes, length); }
+
+bool KorPropertyListToValue(const KorCFHolder& plist, KorValue* out) {
   return KorMessageTreeFromCF(plist.Get(), out) || KorXmlTextToValue(PropertyListXml(plist), out);
 }

@@ -56,3 +56,7 @@ std::string KorMessageFirstValue(const uint8_t* bytes, uint32_t length);
 std::string KorXmlFirstValue(const std::string& xml);
 // The message as a value tree; false when its XML form has no root element.
 bool KorMessageToValue(const uint8_t* bytes, uint32_t length, KorValue* out);
+// The two halves of that reading: the message parsed (empty when it does not parse), and a
+// parsed message as a value tree.
+KorCFHolder KorMessageToPropertyList(const uint8_t* bytes, uint32_t length);
+bool KorPropertyListToValue(const KorCFHolder& plist, KorValue* out);

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "iOSAPI/kor_device_link.h"
+#include "platform/kst_log.h"
+
 KorSyncReplyWorker::KorSyncReplyWorker(KorSyncReplyHandler* handler, size_t bound)
     : handler_(handler), bound_(std::max<size_t>(bound, 1)), thread_([this] { Run(); }) {}
 
@@ -14,7 +17,7 @@ KorSyncReplyWorker::~KorSyncReplyWorker() {
   thread_.join();
 }
 
-void KorSyncReplyWorker::Queue(int state, KorValue reply) {
+void KorSyncReplyWorker::Queue(int state, KorCFHolder reply) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return waiting_.size() < bound_; });
   waiting_.emplace_back(state, std::move(reply));
@@ -28,15 +31,24 @@ void KorSyncReplyWorker::Run() {
     changed_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
     // Closing still hands over what was queued before.
     if (waiting_.empty()) return;
-    std::pair<int, KorValue> next = std::move(waiting_.front());
+    std::pair<int, KorCFHolder> next = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
     changed_.notify_all();
-    bool again = false;
-    int32_t result = 0;
-    handler_->OnReply(next.first, next.second, &again, &result);
-    // The reply's values are released here, off the session's thread, too.
-    next.second = KorValue();
+    Hand(next.first, std::move(next.second));
     lock.lock();
   }
+}
+
+// The reply and its tree are released here, off the session's thread, too.
+void KorSyncReplyWorker::Hand(int state, KorCFHolder reply) {
+  KorValue tree;
+  if (!KorDLDecodeParsed(reply, &tree)) {
+    KLOG(WARNING) << "sync reply in state " << state << " parsed but gave no value tree; left out";
+    return;
+  }
+  reply.Reset();
+  bool again = false;
+  int32_t result = 0;
+  handler_->OnReply(state, tree, &again, &result);
 }

@@ -1,6 +1,7 @@
 // Hands device replies to a module's reply handler on a thread of its own, strictly in the order
 // they were queued, so that a session can answer the device while the handler is still taking
-// an earlier reply (the device builds its next batch meanwhile instead of waiting).
+// an earlier reply (the device builds its next batch meanwhile instead of waiting). The replies
+// come parsed; their value trees are made on the worker's thread too.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <utility>
 
+#include "iOSAPI/kor_cf.h"
 #include "iOSAPI/kor_sync_session.h"
 
 class KorSyncReplyWorker {
@@ -21,17 +23,19 @@ class KorSyncReplyWorker {
   KorSyncReplyWorker(const KorSyncReplyWorker&) = delete;
   KorSyncReplyWorker& operator=(const KorSyncReplyWorker&) = delete;
 
-  // The handler gets the reply in `state`; what it sets in *again and *result is not used.
-  void Queue(int state, KorValue reply);
+  // The handler gets the reply's value tree in `state`; what it sets in *again and *result is
+  // not used. A reply whose tree cannot be made is left out.
+  void Queue(int state, KorCFHolder reply);
 
  private:
   void Run();
+  void Hand(int state, KorCFHolder reply);
 
   KorSyncReplyHandler* handler_;
   size_t bound_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::pair<int, KorValue>> waiting_;
+  std::deque<std::pair<int, KorCFHolder>> waiting_;
   bool closing_ = false;
   std::thread thread_;  // last: starts once the members it uses exist
 };

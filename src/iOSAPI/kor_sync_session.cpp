@@ -140,9 +140,11 @@ void KorSyncSession::ReadBatchesAhead(const char* message, int first_state, int 
 
 bool KorSyncSession::SendAndQueue(const char* message, int state, KorSyncReplyWorker* worker) {
   if (silent_ || !link_.Send({KorPlistString(message), KorPlistString(data_class_.name)})) return false;
-  KorValue reply;
-  if (link_.Receive(&reply) != KorDLReceive::kMessage || !reply.IsArray()) return false;
-  const bool batch = KorDLHoldsName(reply, kBatch);
+  // Parsed here and read into a value tree by the worker: whether the reply is an array and a
+  // batch is read from the parsed message.
+  KorCFHolder reply;
+  if (link_.ReceiveParsed(&reply) != KorDLReceive::kMessage || !KorDLParsedIsArray(reply)) return false;
+  const bool batch = KorDLParsedHoldsName(reply, kBatch);
   worker->Queue(state, std::move(reply));
   return batch;
 }

@@ -63,6 +63,32 @@ TEST(DeviceLinkTest, RepeatedMessagesKeepTheirBytesAndOthersTheirOwn) {
   EXPECT_EQ(name(6), "SDMessageAcknowledgeChangesFromDevice");
 }
 
+// A parsed message answers "is it an array, does it hold the name" as its value tree does.
+TEST(DeviceLinkTest, ParsedMessagesTellArrayAndNameAsTheirTreesDo) {
+  REQUIRE_FRAMEWORK();
+  const std::string name = "SDMessageProcessChanges";
+  for (const std::string& body :
+       {KorPlistArray({KorPlistString(name), KorPlistString("c"), "<dict/>"}),
+        KorPlistArray({KorPlistString("x"), KorPlistString("sdmessageprocesschanges")}),
+        KorPlistArray({KorPlistString(name + "X")}), KorPlistArray({KorPlistString(" ")}),
+        KorPlistArray({KorPlistInteger(1), "<dict/>", KorPlistArray({KorPlistString(name)})}), std::string("<dict/>"),
+        KorPlistDict({{name, KorPlistString(name)}})}) {
+    SCOPED_TRACE(body);
+    const std::string xml = KorPlistDocument(body, KorPlistDoctype::kApple);
+    KorMessageBufferPtr message = KorXmlToMessage(xml);
+    ASSERT_TRUE(message);
+    KorValue tree;
+    ASSERT_TRUE(KorDLDecode(message->bytes, message->length, &tree));
+    KorCFHolder parsed = KorMessageToPropertyList(message->bytes, message->length);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(KorDLParsedIsArray(parsed), tree.IsArray());
+    EXPECT_EQ(KorDLParsedHoldsName(parsed, name), KorDLHoldsName(tree, name));
+    KorValue later;
+    ASSERT_TRUE(KorDLDecodeParsed(parsed, &later));
+    EXPECT_EQ(KorDLMessageName(later), KorDLMessageName(tree));
+  }
+}
+
 TEST(DeviceLinkTest, WaitForReadsUntilTheNameArrivesIgnoringCase) {
   REQUIRE_FRAMEWORK();
   ScriptedDevice device;

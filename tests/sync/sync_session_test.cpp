@@ -337,10 +337,12 @@ class OrderHandler : public KorSyncReplyHandler {
 // The worker hands replies over one at a time in queue order, and its end waits for all of them
 // even when the queue is full and the handler slow.
 TEST(SyncReplyWorkerTest, RepliesReachTheHandlerInOrderBeforeTheWorkerEnds) {
+  REQUIRE_FRAMEWORK();
   OrderHandler handler;
   {
     KorSyncReplyWorker worker(&handler, 2);
-    for (int i = 0; i < 20; ++i) worker.Queue(i, KorValue::MakeArray());
+    const std::string array = KorPlistDocument(KorPlistArray({KorPlistString("x")}), KorPlistDoctype::kApple);
+    for (int i = 0; i < 20; ++i) worker.Queue(i, KorXmlToPropertyList(array));
   }
   std::vector<int> expected;
   for (int i = 0; i < 20; ++i) expected.push_back(i);
