@@ -1,13 +1,32 @@
 #include "utility/kor_compression_pipeline.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "utility/kor_message.h"
 
-KorCompressionPipeline::KorCompressionPipeline(size_t workers) {
+namespace {
+
+// Niceness a yielding worker adds to its own: it still progresses on a busy machine.
+constexpr int kYieldingNiceness = 10;
+
+void LowerThisThreadsPriority() {
+  const auto thread = static_cast<id_t>(syscall(SYS_gettid));
+  errno = 0;
+  const int now = getpriority(PRIO_PROCESS, thread);
+  if (errno == 0) setpriority(PRIO_PROCESS, thread, std::min(now + kYieldingNiceness, 19));
+}
+
+}  // namespace
+
+KorCompressionPipeline::KorCompressionPipeline(size_t workers, bool yielding) {
   workers = std::max<size_t>(workers, 1);
   workers_.reserve(workers);
-  for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
+  for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this, yielding] { WorkerLoop(yielding); });
 }
 
 KorCompressionPipeline::~KorCompressionPipeline() {
@@ -66,7 +85,8 @@ void KorCompressionPipeline::Compress(const std::shared_ptr<Job>& job) {
   done_.notify_all();
 }
 
-void KorCompressionPipeline::WorkerLoop() {
+void KorCompressionPipeline::WorkerLoop(bool yielding) {
+  if (yielding) LowerThisThreadsPriority();
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     std::shared_ptr<Job> job;

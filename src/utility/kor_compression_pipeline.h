@@ -26,8 +26,10 @@ struct KorCompressedAttachment {
 
 class KorCompressionPipeline {
  public:
-  // At least one worker; the thread that waits in TakeOldest compresses too.
-  explicit KorCompressionPipeline(size_t workers);
+  // At least one worker; the thread that waits in TakeOldest compresses too. Workers `yielding`
+  // run at a lower priority than the process's other threads: for work done ahead of time,
+  // which should take only what those leave.
+  explicit KorCompressionPipeline(size_t workers, bool yielding = false);
   ~KorCompressionPipeline();
   KorCompressionPipeline(const KorCompressionPipeline&) = delete;
   KorCompressionPipeline& operator=(const KorCompressionPipeline&) = delete;
@@ -52,7 +54,7 @@ class KorCompressionPipeline {
   // The oldest queued job, marked running; null when none. Needs mutex_.
   std::shared_ptr<Job> ClaimQueued();
   void Compress(const std::shared_ptr<Job>& job);
-  void WorkerLoop();
+  void WorkerLoop(bool yielding);
 
   mutable std::mutex mutex_;
   std::condition_variable work_;

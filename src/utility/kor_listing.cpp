@@ -3,6 +3,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+
 #include "platform/qr_task_schedular.h"
 #include "utility/kor_compression_pipeline.h"
 #include "utility/ios/kor_client.h"
@@ -62,6 +64,19 @@ int SendCompressedChunks(KorListing* listing, int32_t stage, KorCompressionPipel
 
 }  // namespace
 
+std::string KorMemberChunkText(const rapidjson::Value& object, size_t first, size_t count) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  const size_t end = std::min<size_t>(object.MemberCount(), first + count);
+  for (auto member = object.MemberBegin() + first; member != object.MemberBegin() + end; ++member) {
+    member->name.Accept(writer);
+    member->value.Accept(writer);
+  }
+  writer.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
 int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Value& object, size_t per_message) {
   if (!object.IsObject()) return 0;
   if (per_message == 0) per_message = 1;
@@ -72,25 +87,14 @@ int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Val
   if (object.MemberCount() > per_message) {
     pipeline = std::make_unique<KorCompressionPipeline>(KorCompressionPipeline::DefaultWorkers());
   }
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-  size_t in_chunk = 0;
-  for (auto member = object.MemberBegin(); member != object.MemberEnd(); ++member) {
-    if (in_chunk == 0) writer.StartObject();
-    member->name.Accept(writer);
-    member->value.Accept(writer);
-    if (++in_chunk < per_message && member + 1 != object.MemberEnd()) continue;
-    writer.EndObject();
-    const std::string_view chunk(buffer.GetString(), buffer.GetSize());
+  for (size_t first = 0; first < object.MemberCount(); first += per_message) {
+    std::string chunk = KorMemberChunkText(object, first, per_message);
     if (pipeline) {
-      pipeline->Submit(std::string(chunk));
+      pipeline->Submit(std::move(chunk));
       if (int rc = SendCompressedChunks(listing, stage, pipeline.get(), keep_in_flight)) return rc;
     } else if (int rc = listing->SendAttachment(stage, chunk)) {
       return rc;
     }
-    buffer.Clear();
-    writer.Reset(buffer);
-    in_chunk = 0;
   }
   return pipeline ? SendCompressedChunks(listing, stage, pipeline.get(), 0) : 0;
 }

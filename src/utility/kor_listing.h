@@ -61,6 +61,9 @@ class KorListing {
 // Sends the members of a JSON object in messages of at most `per_message` members, each message
 // an object holding its members in their order; nothing when the object is empty.
 int KorSendMemberChunks(KorListing* listing, int32_t stage, const rapidjson::Value& object, size_t per_message);
+// The text of one such message: an object of the members first … first + count - 1 (fewer at the
+// object's end).
+std::string KorMemberChunkText(const rapidjson::Value& object, size_t first, size_t count);
 
 // Collects records (JSON texts) into "[" + records joined by "," + "]" and sends each batch of
 // `batch_size` records at the given stage.

@@ -29,9 +29,15 @@ void CopyFields(const CIOSDictionary& record, bool integers, rapidjson::Value* o
 
 }  // namespace
 
-KorContactCollection::KorContactCollection() {
+KorContactCollection::KorContactCollection(size_t chunk_members)
+    : ahead_(chunk_members ? std::make_unique<KorMemberChunksAhead>(chunk_members) : nullptr) {
   contacts_.SetObject();
   groups_.SetObject();
+}
+
+int KorContactCollection::SendContacts(KorListing* listing, int32_t stage) {
+  if (!ahead_) return 0;
+  return ahead_->Send(listing, stage, contacts_);
 }
 
 void KorContactCollection::OnReply(int state, const KorValue& reply, bool* /*again*/, int32_t* result) {
@@ -39,6 +45,7 @@ void KorContactCollection::OnReply(int state, const KorValue& reply, bool* /*aga
   if (!KorDLHoldsName(reply, "SDMessageProcessChanges")) return;
   KorSyncVisitRecords(reply, kKorSyncMaxRecords,
                       [this](const std::string& id, const KorValue& fields) { AddRecord(id, fields); });
+  if (ahead_) ahead_->Advance(contacts_);
   if (state == kKorSyncStateMoreBatches) *result = 1;
 }
 
@@ -58,6 +65,7 @@ void KorContactCollection::AddRecord(const std::string& id, const KorValue& reco
 
 void KorContactCollection::AddContact(const std::string& id, const CIOSDictionary& record) {
   if (!contact_index_.emplace(id, contacts_.MemberCount()).second) return;
+  if (ahead_) ahead_->Touch(contacts_.MemberCount());
   auto& allocator = contacts_.GetAllocator();
   rapidjson::Value contact(rapidjson::kObjectType);
   CopyFields(record, false, &contact, allocator);
@@ -89,6 +97,7 @@ void KorContactCollection::AddDependent(const std::string& kind, const std::stri
     auto position = contact_index_.find(owner.AsString());
     if (position == contact_index_.end()) continue;
     auto contact = contacts_.MemberBegin() + position->second;
+    if (ahead_) ahead_->Touch(position->second);
     rapidjson::Value entry(rapidjson::kObjectType);
     entry.AddMember("id", Text(id, allocator), allocator);
     CopyFields(record, true, &entry, allocator);

@@ -5,15 +5,21 @@
 
 #include <rapidjson/document.h>
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "iOSAPI/kor_sync_session.h"
 #include "iOSAPI/kor_sync_time.h"
+#include "utility/kor_member_chunks_ahead.h"
+
+class KorListing;
 
 class KorContactCollection : public KorSyncReplyHandler {
  public:
-  KorContactCollection();
+  // With `chunk_members`, the contacts are written and compressed ahead in messages of that
+  // many contacts while the batches come (SendContacts sends them).
+  explicit KorContactCollection(size_t chunk_members = 0);
 
   // States 0 and 1 take the records of a batch; in state 1 a batch also sets the result so that
   // the acknowledgement loop goes on. Other states leave the collection alone.
@@ -22,6 +28,9 @@ class KorContactCollection : public KorSyncReplyHandler {
   void AddRecord(const std::string& id, const KorValue& record);
 
   const rapidjson::Document& Contacts() const { return contacts_; }
+  // Sends the contacts as KorSendMemberChunks does, in messages of `chunk_members` contacts
+  // (nothing without chunk_members).
+  int SendContacts(KorListing* listing, int32_t stage);
   const rapidjson::Document& Groups() const { return groups_; }
 
  private:
@@ -31,6 +40,7 @@ class KorContactCollection : public KorSyncReplyHandler {
 
   rapidjson::Document contacts_;
   rapidjson::Document groups_;
+  std::unique_ptr<KorMemberChunksAhead> ahead_;  // null without chunk_members
   // Member positions by identifier: a JSON object finds members by walking them, which makes a
   // listing of thousands of contacts quadratic.
   std::unordered_map<std::string, rapidjson::SizeType> contact_index_;

@@ -76,7 +76,7 @@ int KorModuleContact::OnCommand(kst::IPCPacket* packet) {
 
 // Contacts (count, then chunks) in packets numbered 101, then groups in packets numbered 100.
 int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, const std::shared_ptr<KorDevice>& device) {
-  KorContactCollection collection;
+  KorContactCollection collection(kKorContactBatchSize);
   std::shared_ptr<KorDeviceSession> session;  // held for the listing count
   if (int rc = KorRunDeviceSync(device, kKorSyncContacts, kKorSyncContactsListAll, &collection, nullptr, &session)) {
     return rc;
@@ -87,7 +87,7 @@ int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, cons
   listing.SetGroup(kKorCommandContactsNone);
   listing.SetInfo(KorCountInfo(contacts.MemberCount()));
   if (int rc = listing.SendStage(kStageCount)) return rc;
-  if (int rc = KorSendMemberChunks(&listing, kStageRecords, contacts, kKorContactBatchSize)) return rc;
+  if (int rc = collection.SendContacts(&listing, kStageRecords)) return rc;
   listing.SetGroup(kKorCommandListContacts);
   listing.SetInfo(KorCountInfo(KorSyncListingCount(device, groups.MemberCount(), kSettingsKey)));
   if (int rc = listing.SendStage(kStageCount)) return rc;
