@@ -67,6 +67,27 @@ TEST_F(AfcPathTest, LinksLeadingOutOfTheRootAreNotFollowed) {
   EXPECT_EQ(Map("/inner-link/100APPLE", FinalLink::kFollow), kAfcSuccess);
 }
 
+TEST_F(AfcPathTest, LinksAreJudgedByWhereTheyLeadWhateverTheirForm) {
+  fs::create_symlink("../../outside", root_ + "/DCIM/climb");          // relative, climbing out
+  fs::create_symlink(root_ + "/DCIM", root_ + "/absolute-inside");      // absolute, staying inside
+  fs::create_symlink(base_ + "/nowhere", root_ + "/dangling-outside");  // absolute, to nothing
+  fs::create_symlink("100APPLE", root_ + "/DCIM/relative-inside");
+  EXPECT_EQ(Map("/DCIM/climb/secret", FinalLink::kDontFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/DCIM/climb/new/file", FinalLink::kDontFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/DCIM/climb", FinalLink::kFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/dangling-outside/x", FinalLink::kDontFollow), kAfcPermissionDenied);
+  // Opening it to create a file would create that file outside.
+  EXPECT_EQ(Map("/dangling-outside", FinalLink::kFollow), kAfcPermissionDenied);
+  EXPECT_EQ(Map("/dangling-outside", FinalLink::kDontFollow), kAfcSuccess);
+  std::string host;
+  ASSERT_EQ(Map("/absolute-inside/100APPLE/IMG_0001.JPG", FinalLink::kFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_ + "/absolute-inside/100APPLE/IMG_0001.JPG");
+  EXPECT_EQ(Map("/DCIM/relative-inside", FinalLink::kFollow), kAfcSuccess);
+  // Paths that do not exist (yet) below the tree map to where they would be.
+  ASSERT_EQ(Map("/New/Folder/file.txt", FinalLink::kFollow, &host), kAfcSuccess);
+  EXPECT_EQ(host, root_ + "/New/Folder/file.txt");
+}
+
 TEST_F(AfcPathTest, UnusablePathsAreInvalidArguments) {
   EXPECT_EQ(Map(std::string("/DCIM\0/x", 8), FinalLink::kFollow), kAfcInvalidArgument);
   EXPECT_EQ(Map("/" + std::string(5000, 'a'), FinalLink::kFollow), kAfcInvalidArgument);

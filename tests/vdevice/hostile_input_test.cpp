@@ -1,11 +1,13 @@
 // Malformed and hostile input on every channel gets an error answer or a closed connection and
-// a log line, and the server keeps serving everyone else.
+// a log line, and the server keeps serving everyone else; requests a host sends ahead of its
+// replies are answered in order.
 #include <gtest/gtest.h>
 
 #include "afc_protocol.h"
 #include "byte_order.h"
 #include "device_session.h"
 #include "mux_protocol.h"
+#include "platform/kst_fs.h"
 #include "platform/kst_socket.h"
 #include "vdevice_fixture.h"
 #include "virtual_device.h"
@@ -18,9 +20,9 @@ using vdevice::PlistPtr;
 class HostileInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string profile = vd_.MakeProfile("demo");
-    udid_ = VdeviceFixture::ProfileUdid(profile);
-    ASSERT_TRUE(vd_.Start({profile})) << vd_.ServerLog();
+    profile_ = vd_.MakeProfile("demo");
+    udid_ = VdeviceFixture::ProfileUdid(profile_);
+    ASSERT_TRUE(vd_.Start({profile_})) << vd_.ServerLog();
     vd_.ExportSocketAddress();
   }
 
@@ -75,7 +77,25 @@ class HostileInputTest : public ::testing::Test {
     EXPECT_EQ(vd_.RunTool("ideviceinfo", {"-k", "ProductVersion"}).out, "16.6\n");
   }
 
+  // A raw connection to the device's AFC service.
+  void AfcStream(DeviceSession& session, kst::KstSocket* socket) {
+    lockdownd_service_descriptor_t service = nullptr;
+    ASSERT_EQ(session.StartService("com.apple.afc", &service), LOCKDOWN_E_SUCCESS);
+    *socket = ConnectMux();
+    ASSERT_EQ(ConnectResult(*socket, 1, service->port), 0u);
+    lockdownd_service_descriptor_free(service);
+  }
+
+  static std::string AfcPacket(uint64_t number, uint64_t operation, const std::string& parameters,
+                               const std::string& payload = "") {
+    uint8_t header[vdevice::kAfcHeaderSize];
+    const uint64_t self = vdevice::kAfcHeaderSize + parameters.size();
+    vdevice::EncodeAfcHeader({self + payload.size(), self, number, operation}, header);
+    return std::string(reinterpret_cast<char*>(header), sizeof(header)) + parameters + payload;
+  }
+
   VdeviceFixture vd_;
+  std::string profile_;
   std::string udid_;
 };
 
@@ -180,6 +200,61 @@ TEST_F(HostileInputTest, AfcClosesOnBadPacketsAndAnswersBadArgumentsWithErrors) 
   ASSERT_TRUE(SendBytes(bogus, std::string("NOTMAGIC") + std::string(32, '\0')));
   EXPECT_TRUE(ClosedByPeer(bogus));
   ExpectStillServing();
+}
+
+// A host may send many requests before it reads any reply; each is answered, in order, as if it
+// had come alone, including a write whose data is larger than what the service reads at once.
+TEST_F(HostileInputTest, AfcAnswersRequestsSentTogetherInOrder) {
+  ASSERT_TRUE(kst::CreateDirectories(profile_ + "/afc/pipe"));
+  ASSERT_TRUE(kst::WriteWholeFile(profile_ + "/afc/pipe/a.mp3", "12345"));
+  DeviceSession session;
+  ASSERT_EQ(session.Open(udid_), LOCKDOWN_E_SUCCESS);
+  kst::KstSocket afc;
+  AfcStream(session, &afc);
+  const std::string big(300000, 'b');
+  const char* const kPaths[] = {"/pipe/a.mp3", "/pipe/missing.mp3", "/Books", "/../outside", "/pipe/big.bin"};
+  std::string requests = AfcPacket(1, vdevice::kAfcFileOpen, vdevice::EncodeAfcU64(3) + "/pipe/big.bin" + '\0');
+  requests += AfcPacket(2, vdevice::kAfcFileWrite, vdevice::EncodeAfcU64(1), big);
+  for (uint64_t number = 3; number < 103; ++number) {
+    requests += AfcPacket(number, vdevice::kAfcGetFileInfo, std::string(kPaths[number % 5]) + '\0');
+  }
+  ASSERT_TRUE(SendBytes(afc, requests));
+
+  auto next_reply = [&](uint64_t* operation, std::string* body) {
+    uint8_t raw[vdevice::kAfcHeaderSize];
+    vdevice::AfcHeader header;
+    std::string error;
+    if (!afc.RecvAll(raw, sizeof(raw)) || !vdevice::DecodeAfcHeader(raw, &header, &error)) return uint64_t{0};
+    body->resize(header.entire_length - vdevice::kAfcHeaderSize);
+    if (!afc.RecvAll(body->data(), body->size())) return uint64_t{0};
+    *operation = header.operation;
+    return header.packet_number;
+  };
+  uint64_t operation = 0;
+  std::string body;
+  ASSERT_EQ(next_reply(&operation, &body), 1u);
+  EXPECT_EQ(operation, static_cast<uint64_t>(vdevice::kAfcFileOpenResult));
+  ASSERT_EQ(next_reply(&operation, &body), 2u);
+  EXPECT_EQ(body, vdevice::EncodeAfcU64(vdevice::kAfcSuccess));
+  for (uint64_t number = 3; number < 103; ++number) {
+    ASSERT_EQ(next_reply(&operation, &body), number);
+    const char* path = kPaths[number % 5];
+    if (number % 5 == 1 || number % 5 == 3) {
+      EXPECT_EQ(operation, static_cast<uint64_t>(vdevice::kAfcStatus)) << path;
+      const uint64_t expected = number % 5 == 1 ? vdevice::kAfcObjectNotFound : vdevice::kAfcPermissionDenied;
+      EXPECT_EQ(body, vdevice::EncodeAfcU64(expected)) << path;
+      continue;
+    }
+    EXPECT_EQ(operation, static_cast<uint64_t>(vdevice::kAfcData)) << path;
+    const std::string size = number % 5 == 0 ? "5" : number % 5 == 4 ? "300000" : "";
+    if (!size.empty()) {
+      EXPECT_NE(body.find(std::string("st_size\0", 8) + size + '\0'), std::string::npos) << path;
+    }
+    EXPECT_NE(body.find(number % 5 == 2 ? "S_IFDIR" : "S_IFREG"), std::string::npos) << path;
+  }
+  std::string written;
+  ASSERT_TRUE(kst::ReadWholeFile(profile_ + "/afc/pipe/big.bin", &written));
+  EXPECT_EQ(written, big);
 }
 
 TEST_F(HostileInputTest, ControlChannelAnswersGarbageAndDropsRunawayLines) {

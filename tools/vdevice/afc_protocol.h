@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -74,35 +76,80 @@ struct AfcHeader {
 bool DecodeAfcHeader(const uint8_t* bytes, AfcHeader* header, std::string* error);
 void EncodeAfcHeader(const AfcHeader& header, uint8_t* bytes);
 
+// A request as the reader hands it out: parameters and payload stay valid until the next request
+// is read.
 struct AfcRequest {
   AfcHeader header;
-  std::string parameters;
-  std::string payload;
+  std::string_view parameters;
+  std::string_view payload;
 };
 
 enum class AfcReadStatus { kRequest, kClosed, kMalformed };
-AfcReadStatus ReadAfcRequest(ServiceStream& stream, AfcRequest* request, std::string* error);
+
+// Reads requests through one buffer: a single read takes in every request the host has sent so
+// far (a host may keep several in flight), and parameters are used where they arrived. Only a
+// payload too large for the buffer (a file write) is read on into a buffer of its own.
+class AfcRequestReader {
+ public:
+  explicit AfcRequestReader(ServiceStream& stream);
+
+  AfcReadStatus Next(AfcRequest* request, std::string* error);
+  // True when the next request has arrived whole, so it can be answered without waiting.
+  bool HasWholeRequest() const;
+
+ private:
+  // Waits until at least `wanted` unread bytes are buffered (at most the buffer's capacity).
+  bool Fill(size_t wanted);
+  AfcReadStatus ReadLargePayload(AfcRequest* request);
+
+  ServiceStream& stream_;
+  std::unique_ptr<char[]> buffer_;
+  size_t start_ = 0;  // first unread byte
+  size_t end_ = 0;    // one past the last received byte
+  std::unique_ptr<char[]> payload_;
+  size_t payload_capacity_ = 0;
+};
 
 // Sequential reader of a request's parameters; every read is bounds-checked.
 class AfcParameters {
  public:
-  explicit AfcParameters(const std::string& bytes) : bytes_(bytes) {}
+  explicit AfcParameters(std::string_view bytes) : bytes_(bytes) {}
   bool ReadU64(uint64_t* value);
   // A NUL-terminated string (the terminator may be missing at the very end).
+  bool ReadString(std::string_view* value);
   bool ReadString(std::string* value);
 
  private:
-  const std::string& bytes_;
+  std::string_view bytes_;
   size_t offset_ = 0;
 };
 
-// Sends a reply of `operation` whose parameters are `body` (used for status, handles, positions).
-bool SendAfcReply(ServiceStream& stream, uint64_t packet_number, uint64_t operation, const std::string& body);
-bool SendAfcStatus(ServiceStream& stream, uint64_t packet_number, uint64_t status);
-// Sends a data reply: the bytes travel as payload, straight from the caller's buffer.
-bool SendAfcData(ServiceStream& stream, uint64_t packet_number, const char* data, size_t length);
+// Gathers replies and sends them together: replies to requests that arrived together leave in one
+// write, and whatever is gathered goes out before the service waits for the host again (Flush).
+// Bulk data leaves straight from the caller's buffer.
+class AfcReplyWriter {
+ public:
+  explicit AfcReplyWriter(ServiceStream& stream) : stream_(stream) {}
+
+  // A reply of `operation` whose parameters are `body` (status, handles, positions, lists).
+  bool Reply(uint64_t packet_number, uint64_t operation, std::string_view body);
+  bool Status(uint64_t packet_number, uint64_t status);
+  // A data reply: the bytes travel as payload.
+  bool Data(uint64_t packet_number, const char* data, size_t length);
+  bool Flush();
+
+ private:
+  void AppendHeader(uint64_t packet_number, uint64_t operation, size_t this_length, size_t entire_length);
+  bool Emit(uint64_t packet_number, uint64_t operation, std::string_view parameters, std::string_view payload);
+
+  ServiceStream& stream_;
+  std::string pending_;
+};
 
 std::string EncodeAfcU64(uint64_t value);
+// Appends "key\0value\0" as AFC lists pairs.
+void AppendAfcPair(std::string* out, std::string_view key, std::string_view value);
+void AppendAfcNumberPair(std::string* out, std::string_view key, int64_t value);
 // "key\0value\0..." and "name\0name\0..." as AFC lists them.
 std::string EncodeAfcPairs(const std::vector<std::pair<std::string, std::string>>& pairs);
 std::string EncodeAfcNames(const std::vector<std::string>& names);

@@ -26,6 +26,8 @@ namespace fs = std::filesystem;
 // One read reply carries at most this much; hosts ask again for the rest.
 constexpr uint64_t kMaxReadChunk = 8 << 20;
 constexpr size_t kMaxOpenFiles = 256;
+// Room for the usual file-information pairs of one reply.
+constexpr size_t kFileInfoReserve = 160;
 
 uint64_t AfcErrorOfErrno(int error) {
   switch (error) {
@@ -90,29 +92,33 @@ class AfcService : public DeviceService {
       : paths_(root), model_(std::move(model)), space_(space) {}
 
   void Serve(ServiceContext& context) override {
+    AfcRequestReader requests(context.stream);
+    AfcReplyWriter replies(context.stream);
     for (;;) {
+      // The replies gathered so far leave before this side waits for the host.
+      if (!requests.HasWholeRequest() && !replies.Flush()) return;
       AfcRequest request;
       std::string error;
-      AfcReadStatus status = ReadAfcRequest(context.stream, &request, &error);
+      AfcReadStatus status = requests.Next(&request, &error);
       if (status == AfcReadStatus::kClosed) return;
       if (status == AfcReadStatus::kMalformed) {
         LogLine("%s %s: bad packet (%s); closing", context.device.udid().c_str(), context.stream.service().c_str(),
                 error.c_str());
+        replies.Flush();
         return;
       }
-      if (!Answer(context, request)) return;
+      if (!Answer(context.stream, request, replies)) return;
     }
   }
 
  private:
-  bool Answer(ServiceContext& context, const AfcRequest& request) {
-    ServiceStream& stream = context.stream;
+  bool Answer(ServiceStream& stream, const AfcRequest& request, AfcReplyWriter& replies) {
     uint64_t number = request.header.packet_number;
     if (std::optional<std::string> injected = stream.TakeInjectedError()) {
-      return SendAfcStatus(stream, number, AfcErrorOfFaultValue(*injected));
+      return replies.Status(number, AfcErrorOfFaultValue(*injected));
     }
     LogDetail("%s: operation 0x%llx", stream.service().c_str(), static_cast<unsigned long long>(request.header.operation));
-    if (request.header.operation == kAfcFileRead) return ReadFile(stream, request);
+    if (request.header.operation == kAfcFileRead) return ReadFile(request, replies);
     AfcAnswer answer = Dispatch(request);
     if (answer.operation == kAfcStatus) {
       if (answer.status != kAfcSuccess) {
@@ -120,10 +126,10 @@ class AfcService : public DeviceService {
                   static_cast<unsigned long long>(request.header.operation),
                   static_cast<unsigned long long>(answer.status));
       }
-      return SendAfcStatus(stream, number, answer.status);
+      return replies.Status(number, answer.status);
     }
-    if (answer.operation == kAfcData) return SendAfcData(stream, number, answer.body.data(), answer.body.size());
-    return SendAfcReply(stream, number, answer.operation, answer.body);
+    if (answer.operation == kAfcData) return replies.Data(number, answer.body.data(), answer.body.size());
+    return replies.Reply(number, answer.operation, answer.body);
   }
 
   AfcAnswer Dispatch(const AfcRequest& request) {
@@ -155,10 +161,12 @@ class AfcService : public DeviceService {
 
   // Reads a path parameter and maps it; a non-zero return is the AFC error to answer.
   uint64_t MapPath(AfcParameters& parameters, FinalLink final_link, std::string* host_path) {
-    std::string device_path;
+    std::string_view device_path;
     if (!parameters.ReadString(&device_path)) return kAfcInvalidArgument;
     int result = paths_.Map(device_path, final_link, host_path);
-    if (result == kAfcPermissionDenied) LogLine("afc: refused path outside the served folder: %s", device_path.c_str());
+    if (result == kAfcPermissionDenied) {
+      LogLine("afc: refused path outside the served folder: %s", std::string(device_path).c_str());
+    }
     return static_cast<uint64_t>(result);
   }
 
@@ -190,15 +198,16 @@ class AfcService : public DeviceService {
     if (uint64_t error = MapPath(parameters, FinalLink::kDontFollow, &path)) return AfcAnswer::Status(error);
     kst::PathInfo info;
     if (int error = kst::StatPath(path, &info)) return AfcAnswer::Status(AfcErrorOfErrno(error));
-    std::vector<std::pair<std::string, std::string>> pairs = {
-        {"st_size", std::to_string(info.size)},
-        {"st_blocks", std::to_string(info.blocks)},
-        {"st_nlink", std::to_string(info.link_count)},
-        {"st_ifmt", IfmtName(info.type)},
-        {"st_mtime", std::to_string(info.modified_ns)},
-        {"st_birthtime", std::to_string(info.born_ns)}};
-    if (info.type == kst::PathType::kSymlink) pairs.emplace_back("LinkTarget", info.link_target);
-    return AfcAnswer::Data(EncodeAfcPairs(pairs));
+    std::string body;
+    body.reserve(kFileInfoReserve + info.link_target.size());
+    AppendAfcNumberPair(&body, "st_size", info.size);
+    AppendAfcNumberPair(&body, "st_blocks", info.blocks);
+    AppendAfcNumberPair(&body, "st_nlink", info.link_count);
+    AppendAfcPair(&body, "st_ifmt", IfmtName(info.type));
+    AppendAfcNumberPair(&body, "st_mtime", info.modified_ns);
+    AppendAfcNumberPair(&body, "st_birthtime", info.born_ns);
+    if (info.type == kst::PathType::kSymlink) AppendAfcPair(&body, "LinkTarget", info.link_target);
+    return AfcAnswer::Data(std::move(body));
   }
 
   AfcAnswer GetDeviceInfo() {
@@ -268,23 +277,27 @@ class AfcService : public DeviceService {
     return AfcAnswer{kAfcFileOpenResult, kAfcSuccess, EncodeAfcU64(handle)};
   }
 
-  // Reads go straight from the file into a reused buffer and from there onto the socket.
-  bool ReadFile(ServiceStream& stream, const AfcRequest& request) {
+  // Reads go straight from the file into a reused buffer and from there onto the socket. The
+  // buffer is never cleared: the reply carries only the bytes the read put there.
+  bool ReadFile(const AfcRequest& request, AfcReplyWriter& replies) {
     AfcParameters parameters(request.parameters);
     uint64_t number = request.header.packet_number;
     kst::KstFile* file = FindFile(parameters);
     uint64_t wanted = 0;
-    if (!file || !parameters.ReadU64(&wanted)) return SendAfcStatus(stream, number, kAfcInvalidArgument);
+    if (!file || !parameters.ReadU64(&wanted)) return replies.Status(number, kAfcInvalidArgument);
     size_t chunk = static_cast<size_t>(std::min(wanted, kMaxReadChunk));
-    if (read_buffer_.size() < chunk) read_buffer_.resize(chunk);
-    size_t count = 0;
-    if (int error = file->Read(read_buffer_.data(), chunk, &count)) {
-      return SendAfcStatus(stream, number, error == EBADF ? kAfcPermissionDenied : kAfcReadError);
+    if (read_capacity_ < chunk) {
+      read_buffer_.reset(new char[chunk]);
+      read_capacity_ = chunk;
     }
-    return SendAfcData(stream, number, read_buffer_.data(), count);
+    size_t count = 0;
+    if (int error = file->Read(read_buffer_.get(), chunk, &count)) {
+      return replies.Status(number, error == EBADF ? kAfcPermissionDenied : kAfcReadError);
+    }
+    return replies.Data(number, read_buffer_.get(), count);
   }
 
-  AfcAnswer WriteFile(AfcParameters& parameters, const std::string& payload) {
+  AfcAnswer WriteFile(AfcParameters& parameters, std::string_view payload) {
     uint64_t handle = 0;
     if (!AfcParameters(parameters).ReadU64(&handle)) return AfcAnswer::Status(kAfcInvalidArgument);
     kst::KstFile* file = FindFile(parameters);
@@ -402,7 +415,7 @@ class AfcService : public DeviceService {
     return host_path.compare(0, folder.size(), folder) == 0;
   }
 
-  static bool IsAllZero(const std::string& bytes) {
+  static bool IsAllZero(std::string_view bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; });
   }
 
@@ -420,7 +433,8 @@ class AfcService : public DeviceService {
   std::optional<kst::FileSystemSpace> space_;
   std::map<uint64_t, kst::KstFile> files_;
   uint64_t next_handle_ = 1;
-  std::vector<char> read_buffer_;
+  std::unique_ptr<char[]> read_buffer_;
+  size_t read_capacity_ = 0;
 };
 
 // The profile's storage figures, when it has them, so that AFC and lockdown agree.

@@ -39,6 +39,11 @@ bool ServiceStream::ReadExact(void* buffer, size_t length) {
   return !dropped_ && socket_.RecvAll(buffer, length);
 }
 
+long ServiceStream::ReadSome(void* buffer, size_t capacity) {
+  if (dropped_) return 0;
+  return socket_.Recv(buffer, capacity);
+}
+
 std::optional<std::string> ServiceStream::TakeInjectedError() {
   if (!faults_) return std::nullopt;
   std::optional<Fault> fault = faults_->Take(service_, FaultKind::kError);

@@ -25,6 +25,9 @@ class ServiceStream {
                 const std::atomic<bool>* stopping);
 
   bool ReadExact(void* buffer, size_t length);
+  // Reads whatever has arrived, 1..capacity bytes (waiting for at least one); 0 once the
+  // connection is closed or dropped, negative on failure.
+  long ReadSome(void* buffer, size_t capacity);
   // Sends one reply made of several pieces; false once the connection is gone or dropped.
   bool Send(std::initializer_list<kst::ConstBuffer> pieces);
   bool Send(const std::string& bytes) { return Send({{bytes.data(), bytes.size()}}); }
