@@ -31,6 +31,12 @@ def main(root):
     write(root, "plist_value", "asset_metrics", plist)
     write(root, "plist_value", "binary", b"bplist00\xd1\x01\x02Q1\x10\x02\x08\x0b\x0d" + bytes(6) + b"\x01\x01" +
           bytes(6) + b"\x03" + bytes(7) + b"\x00" + bytes(7) + b"\x0f")
+    def afc_reply(number, operation, body):
+        return b"CFA6LPAA" + struct.pack("<QQQQ", 40 + len(body), 40, number, operation) + body
+    info = b"st_size\x00" b"4096\x00st_ifmt\x00S_IFREG\x00st_nlink\x001\x00"
+    write(root, "devicefw_afc_reply", "file_missing_directory",
+          afc_reply(0, 2, info) + afc_reply(1, 1, struct.pack("<Q", 8)) +
+          afc_reply(2, 2, b"st_size\x0096\x00st_ifmt\x00S_IFDIR\x00"))
     write(root, "service_message", "two_messages", struct.pack(">I", len(plist)) + plist + struct.pack(">I", 3) + b"abc")
     write(root, "contact_push", "group_and_phone", b"g1\x00Tom & Jerry <3>\x001\x00x]]>\x00" +
           b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array><string>SDMessageProcessChanges</string>'

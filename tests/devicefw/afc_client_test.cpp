@@ -1,9 +1,12 @@
 // The AFC client against a scripted AFC peer on a socket pair: error numbers, large reads served
-// in pieces, replies that break the protocol, and many threads sharing one connection.
+// in pieces, replies that break the protocol, many threads sharing one connection, and batches of
+// file-information requests kept in flight together.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -272,6 +275,168 @@ TEST_F(AfcClient, ConcurrentCallersGetTheirOwnReplies) {
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(mismatches.load(), 0);
   Fw().AFCConnectionClose(afc);
+}
+
+// The information pairs of each path of a batch, "" for a path that failed, and each result.
+struct BatchOutcome {
+  afc_error_t overall = kAFCSuccess;
+  std::vector<afc_error_t> results;
+  std::vector<std::string> sizes;  // the "st_size" value, or "" without information
+};
+
+BatchOutcome StatBatch(AFCConnectionRef afc, const std::vector<const char*>& paths) {
+  BatchOutcome outcome;
+  std::vector<AFCDictionaryRef> infos(paths.size(), nullptr);
+  outcome.results.assign(paths.size(), -1);
+  outcome.overall = Fw().KorAFCFileInfoOpenBatch(afc, paths.data(), paths.size(), infos.data(), outcome.results.data());
+  for (AFCDictionaryRef info : infos) {
+    std::string size;
+    char *key = nullptr, *value = nullptr;
+    while (info != nullptr && Fw().AFCKeyValueRead(info, &key, &value) == kAFCSuccess && key != nullptr) {
+      if (std::string(key) == "st_size") size = value;
+    }
+    if (info != nullptr) Fw().AFCKeyValueClose(info);
+    outcome.sizes.push_back(size);
+  }
+  return outcome;
+}
+
+// "/f<n>" is a file of n bytes, "/missing..." is not there, "/dir" is a directory.
+Reply FileInfoFor(const Request& request) {
+  const std::string path = PathOf(request);
+  if (request.operation != kFileInfo) return Status(7);
+  if (path.rfind("/missing", 0) == 0) return Status(8);
+  if (path == "/dir") return Data(std::string("st_size\0" "96\0st_ifmt\0S_IFDIR\0", 26));
+  return Data("st_size" + std::string(1, '\0') + path.substr(2) + '\0' + "st_ifmt" + '\0' + "S_IFREG" + '\0');
+}
+
+TEST_F(AfcClient, BatchedFileInformationAnswersEveryPathInOrder) {
+  AfcPeer peer(FileInfoFor);
+  AFCConnectionRef afc = Open(peer);
+  // More paths than one locked stretch of a batch, with failures and a null path among them.
+  std::vector<std::string> names;
+  for (int i = 0; i < 1100; ++i) {
+    names.push_back(i % 97 == 5 ? "/missing" + std::to_string(i) : "/f" + std::to_string(i));
+  }
+  names[300] = "/dir";
+  std::vector<const char*> paths;
+  for (const std::string& name : names) paths.push_back(name.c_str());
+  paths[700] = nullptr;
+  const BatchOutcome outcome = StatBatch(afc, paths);
+  EXPECT_EQ(outcome.overall, kAFCSuccess);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i == 700) {
+      EXPECT_EQ(outcome.results[i], kAFCInvalidArgumentError);
+    } else if (i % 97 == 5) {
+      EXPECT_EQ(outcome.results[i], kAFCNotFoundError) << i;
+      EXPECT_EQ(outcome.sizes[i], "") << i;
+    } else {
+      EXPECT_EQ(outcome.results[i], kAFCSuccess) << i;
+      EXPECT_EQ(outcome.sizes[i], i == 300 ? "96" : std::to_string(i)) << i;
+    }
+  }
+  EXPECT_EQ(peer.requests(), 1099);
+  // The connection is in step afterwards.
+  AFCDictionaryRef info = nullptr;
+  EXPECT_EQ(Fw().AFCFileInfoOpen(afc, "/f7", &info), kAFCSuccess);
+  Fw().AFCKeyValueClose(info);
+  EXPECT_EQ(Fw().KorAFCFileInfoOpenBatch(afc, nullptr, 0, nullptr, nullptr), kAFCSuccess);
+  EXPECT_EQ(Fw().KorAFCFileInfoOpenBatch(afc, nullptr, 1, nullptr, nullptr), kAFCInvalidArgumentError);
+  Fw().AFCConnectionClose(afc);
+}
+
+TEST_F(AfcClient, BatchKeepsABoundedWindowOfRequestsInFlight) {
+  int sockets[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sockets), 0);
+  // The device here answers nothing until the host stops sending, then everything it got.
+  std::atomic<size_t> unanswered_at_most{0};
+  std::thread device([&] {
+    std::string pending;
+    size_t answered = 0;
+    char buffer[65536];
+    for (;;) {
+      pollfd entry{sockets[1], POLLIN, 0};
+      if (poll(&entry, 1, 300) == 0) {
+        size_t count = 0;
+        std::string replies;
+        while (pending.size() >= 40) {
+          const uint64_t length = ReadU64(pending, 8);
+          if (pending.size() < length) break;
+          const uint64_t packet = ReadU64(pending, 24);
+          const std::string body = "st_size" + std::string(1, '\0') + "1" + '\0';
+          replies += "CFA6LPAA" + U64(40 + body.size()) + U64(40) + U64(packet) + U64(kData) + body;
+          pending.erase(0, length);
+          ++count;
+        }
+        unanswered_at_most = std::max<size_t>(unanswered_at_most, count);
+        answered += count;
+        if (count == 0 || send(sockets[1], replies.data(), replies.size(), MSG_NOSIGNAL) < 0) break;
+        continue;
+      }
+      const ssize_t got = recv(sockets[1], buffer, sizeof(buffer), 0);
+      if (got <= 0) break;
+      pending.append(buffer, static_cast<size_t>(got));
+    }
+    (void)answered;
+  });
+  AFCConnectionRef afc = nullptr;
+  ASSERT_EQ(Fw().AFCConnectionOpen(sockets[0], 0, &afc), kAFCSuccess);
+  std::vector<std::string> names(200, "/song.mp3");
+  std::vector<const char*> paths;
+  for (const std::string& name : names) paths.push_back(name.c_str());
+  const BatchOutcome outcome = StatBatch(afc, paths);
+  EXPECT_EQ(outcome.overall, kAFCSuccess);
+  EXPECT_EQ(outcome.sizes.back(), "1");
+  Fw().AFCConnectionClose(afc);
+  shutdown(sockets[0], SHUT_RDWR);
+  device.join();
+  close(sockets[0]);
+  close(sockets[1]);
+  // Several requests were out at once, but never more than the window.
+  EXPECT_GT(unanswered_at_most.load(), 8u);
+  EXPECT_LE(unanswered_at_most.load(), 64u);
+}
+
+TEST_F(AfcClient, ABadReplyInABatchFailsTheRestAndStopsTheConnection) {
+  struct Case {
+    const char* name;
+    std::string raw;  // the reply to the fourth path
+    afc_error_t expected;
+  };
+  const std::vector<Case> cases = {
+      {"wrong packet number", "CFA6LPAA" + U64(48) + U64(40) + U64(77) + U64(kStatus) + U64(0), kAFCBadHeaderError},
+      {"bad magic", "CFA6LPAB" + U64(48) + U64(40) + U64(3) + U64(kStatus) + U64(0), kAFCBadHeaderError},
+      {"unexpected operation", "CFA6LPAA" + U64(48) + U64(40) + U64(3) + U64(kTellResult) + U64(0),
+       kAFCUnknownPacketError},
+      {"huge body", "CFA6LPAA" + U64(40 + (1 << 20)) + U64(40) + U64(3) + U64(kData), kAFCOverrunError},
+      {"status without a number", "CFA6LPAA" + U64(44) + U64(40) + U64(3) + U64(kStatus) + "abcd",
+       kAFCBadHeaderError},
+      {"cut off", "CFA6LPAA" + U64(140) + U64(40) + U64(3) + U64(kData) + "st_size", kAFCNotConnectedError},
+  };
+  for (const Case& test : cases) {
+    int client_socket = -1;
+    AfcPeer peer([&](const Request& request) {
+      if (PathOf(request) == "/f3") {
+        Reply reply;
+        reply.raw = test.raw;
+        return reply;
+      }
+      // A cut-off reply stays cut off: the host's side of the stream ends before anything more.
+      if (PathOf(request) == "/f4" && std::string(test.name) == "cut off") shutdown(client_socket, SHUT_RD);
+      return FileInfoFor(request);
+    });
+    client_socket = peer.client_socket();
+    AFCConnectionRef afc = Open(peer);
+    const BatchOutcome outcome = StatBatch(afc, {"/f0", "/f1", "/f2", "/f3", "/f4", "/f5"});
+    EXPECT_EQ(outcome.overall, test.expected) << test.name;
+    EXPECT_EQ(outcome.sizes[2], "2") << test.name;
+    for (size_t i = 3; i < 6; ++i) {
+      EXPECT_EQ(outcome.results[i], test.expected) << test.name << " " << i;
+      EXPECT_EQ(outcome.sizes[i], "") << test.name << " " << i;
+    }
+    EXPECT_EQ(Fw().AFCRemovePath(afc, "/after"), kAFCNotConnectedError) << test.name;
+    Fw().AFCConnectionClose(afc);
+  }
 }
 
 }  // namespace

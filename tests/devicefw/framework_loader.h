@@ -36,7 +36,8 @@ namespace devicefw_test {
   X(AMDObserveNotification) X(AMDeviceLookupApplications) X(AMDeviceSecureUninstallApplication)                    \
   X(AMDeviceSecureTransferPath) X(AMDServiceConnectionSend) X(AMDServiceConnectionReceive)                         \
   X(AMDeviceSecureStartService) X(AMDServiceConnectionGetSocket) X(AMDServiceConnectionInvalidate)                 \
-  X(AMDServiceConnectionGetSecureIOContext) X(AFCConnectionSetSecureContext) X(AMDeviceSetValue)
+  X(AMDServiceConnectionGetSecureIOContext) X(AFCConnectionSetSecureContext) X(AMDeviceSetValue)                   \
+  X(KorAFCFileInfoOpenBatch)
 
 struct Framework {
 #define DEVICEFW_TEST_MEMBER(name) name##Fn name = nullptr;

@@ -1,19 +1,10 @@
 #include "mobiledevice/afc_connection.h"
 
-#include <limits>
+#include <algorithm>
+
+#include "mobiledevice/afc_reply_reader.h"
 
 namespace devicefw::md {
-namespace {
-
-// A status reply carries one 64-bit number; anything much longer is not a status.
-constexpr uint64_t kMaxStatusBody = 4096;
-
-afc_error_t ErrorFromStatus(uint64_t status) {
-  return status > static_cast<uint64_t>(std::numeric_limits<afc_error_t>::max()) ? kAFCUndefinedError
-                                                                                   : static_cast<afc_error_t>(status);
-}
-
-}  // namespace
 
 afc_error_t AfcConnection::Break(afc_error_t error) {
   broken_ = true;
@@ -58,23 +49,74 @@ afc_error_t AfcConnection::ExchangeLocked(AfcOperation operation, const std::str
   uint8_t raw[kAfcHeaderSize];
   if (!channel_->ReceiveAll(raw, sizeof(raw))) return Break(kAFCNotConnectedError);
   AfcHeader reply;
-  if (!DecodeAfcHeader(raw, &reply) || reply.packet_number != request.packet_number) return Break(kAFCBadHeaderError);
+  if (!DecodeAfcHeader(raw, &reply)) return Break(kAFCBadHeaderError);
+  afc_error_t fault = CheckAfcReplyHeader(reply, request.packet_number, reply_operation, destination.capacity);
+  if (fault != kAFCSuccess) return Break(fault);
   if (reply.operation == kAfcOpStatus) return ReceiveStatus(reply);
-  if (reply.operation != reply_operation) return Break(kAFCUnknownPacketError);
   return ReceiveBody(reply, destination);
+}
+
+afc_error_t AfcConnection::ExchangeMany(AfcOperation operation, size_t count, uint64_t reply_operation,
+                                        uint64_t max_body, const RequestBuilder& build, const AnswerSink& answer) {
+  std::lock_guard lock(mutex_);
+  if (broken_) return kAFCNotConnectedError;
+  try {
+    return ExchangeManyLocked(operation, count, reply_operation, max_body, build, answer);
+  } catch (...) {
+    // Requests may be out without their replies read: nobody can use the stream after this.
+    Break(kAFCNoResourcesError);
+    throw;
+  }
+}
+
+afc_error_t AfcConnection::ExchangeManyLocked(AfcOperation operation, size_t count, uint64_t reply_operation,
+                                              uint64_t max_body, const RequestBuilder& build,
+                                              const AnswerSink& answer) {
+  AfcReplyReader reader(*channel_);
+  const uint64_t first_packet = next_packet_;
+  std::string requests;
+  size_t sent = 0;
+  for (size_t answered = 0; answered < count; ++answered) {
+    // Refilled half a window at a time, so that one write carries many requests.
+    if (sent < count && sent - answered <= kAfcPipelineWindow / 2) {
+      requests.clear();
+      for (const size_t until = std::min(count, answered + kAfcPipelineWindow); sent < until; ++sent) {
+        AppendRequest(operation, sent, build, &requests);
+      }
+      if (!channel_->Send(requests.data(), requests.size())) return Break(kAFCNotConnectedError);
+    }
+    const AfcReplyFrame frame = reader.Next(first_packet + answered, reply_operation, max_body);
+    if (frame.kind == AfcReplyFrame::kBroken) return Break(frame.status);
+    answer(answered, frame.kind == AfcReplyFrame::kStatus ? frame.status : kAFCSuccess, frame.body, frame.body_length);
+  }
+  // Bytes nobody asked for put the stream out of step for whoever comes next.
+  if (reader.Unread() > 0) Break(kAFCBadHeaderError);
+  return kAFCSuccess;
+}
+
+void AfcConnection::AppendRequest(AfcOperation operation, size_t index, const RequestBuilder& build, std::string* out) {
+  AfcParameters parameters;
+  build(index, &parameters);
+  AfcHeader request;
+  request.this_length = kAfcHeaderSize + parameters.bytes().size();
+  request.entire_length = request.this_length;
+  request.packet_number = next_packet_++;
+  request.operation = operation;
+  const size_t at = out->size();
+  out->resize(at + kAfcHeaderSize);
+  EncodeAfcHeader(request, reinterpret_cast<uint8_t*>(out->data() + at));
+  out->append(parameters.bytes());
 }
 
 afc_error_t AfcConnection::ReceiveStatus(const AfcHeader& header) {
   const uint64_t body_length = header.entire_length - kAfcHeaderSize;
-  if (body_length < 8 || body_length > kMaxStatusBody) return Break(kAFCBadHeaderError);
-  uint8_t body[kMaxStatusBody];
+  uint8_t body[kAfcMaxStatusBody];
   if (!channel_->ReceiveAll(body, body_length)) return Break(kAFCNotConnectedError);
-  return ErrorFromStatus(ReadLittleEndian64(body));
+  return AfcStatusError(body);
 }
 
 afc_error_t AfcConnection::ReceiveBody(const AfcHeader& header, const Destination& destination) {
   const uint64_t body_length = header.entire_length - kAfcHeaderSize;
-  if (body_length > destination.capacity) return Break(kAFCOverrunError);
   uint8_t* target = destination.bytes;
   if (target == nullptr) {
     destination.vector->resize(body_length);

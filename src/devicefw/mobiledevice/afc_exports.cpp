@@ -1,7 +1,9 @@
 // The AFC* entry points. AFCConnectionOpen takes a socket: when it belongs to a service started
 // here, the AFC connection uses that service's channel (and so its SSL state); any other socket
 // is spoken to directly and stays owned by the caller. Directory listings and key/value replies
-// are fetched whole when opened and read locally afterwards.
+// are fetched whole when opened and read locally afterwards. KorAFCFileInfoOpenBatch, this
+// framework's own addition, asks about many paths with their requests pipelined.
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,15 +62,62 @@ afc_error_t FileRequest(AFCConnectionRef connection, AfcOperation operation, Afc
 }
 
 // Key/value replies alternate keys and values; an unpaired trailing key is dropped.
-afc_error_t OpenKeyValues(afc_error_t result, const std::vector<uint8_t>& reply, AFCDictionaryRef* out) {
+afc_error_t OpenKeyValues(afc_error_t result, const uint8_t* reply, size_t length, AFCDictionaryRef* out) {
   if (result != kAFCSuccess) return result;
   return GuardedCall<afc_error_t>(kAFCNoResourcesError, [&] {
-    std::vector<std::string> pieces = SplitZeroTerminated(reply);
+    std::vector<std::string> pieces = SplitZeroTerminated(reply, length);
     auto dictionary = std::make_unique<afc_dictionary>();
-    for (size_t i = 0; i + 1 < pieces.size(); i += 2) dictionary->pairs.emplace_back(pieces[i], pieces[i + 1]);
+    dictionary->pairs.reserve(pieces.size() / 2);
+    for (size_t i = 0; i + 1 < pieces.size(); i += 2) {
+      dictionary->pairs.emplace_back(std::move(pieces[i]), std::move(pieces[i + 1]));
+    }
     *out = dictionary.release();
     return kAFCSuccess;
   });
+}
+
+afc_error_t OpenKeyValues(afc_error_t result, const std::vector<uint8_t>& reply, AFCDictionaryRef* out) {
+  return OpenKeyValues(result, reply.data(), reply.size(), out);
+}
+
+// File information replies are a handful of short pairs; a path names at most a few kilobytes.
+constexpr uint64_t kMaxFileInfoBody = 64 << 10;
+// Paths of one locked stretch of a batch: other users of the connection get a turn in between.
+constexpr size_t kBatchStretch = 512;
+
+// One stretch of a batch: the paths at `indices`, all non-null. When the exchange breaks, the paths
+// it left unanswered carry its error.
+afc_error_t FileInfoStretch(AfcConnection& afc, const char* const* paths, const std::vector<size_t>& indices,
+                            AFCDictionaryRef* infos, afc_error_t* results) {
+  size_t answered = 0;
+  const afc_error_t outcome = afc.ExchangeMany(
+      kAfcOpGetFileInfo, indices.size(), kAfcOpData, kMaxFileInfoBody,
+      [&](size_t index, AfcParameters* parameters) { parameters->Text(paths[indices[index]]); },
+      [&](size_t index, afc_error_t error, const uint8_t* body, size_t length) {
+        const size_t at = indices[index];
+        results[at] = OpenKeyValues(error, body, length, &infos[at]);
+        answered = index + 1;
+      });
+  for (size_t i = answered; i < indices.size(); ++i) results[indices[i]] = outcome;
+  return outcome;
+}
+
+afc_error_t FileInfoBatch(AfcConnection& afc, const char* const* paths, size_t count, AFCDictionaryRef* infos,
+                          afc_error_t* results) {
+  std::vector<size_t> indices;
+  afc_error_t outcome = kAFCSuccess;
+  for (size_t start = 0; start < count; start += kBatchStretch) {
+    indices.clear();
+    for (size_t i = start; i < std::min(count, start + kBatchStretch); ++i) {
+      infos[i] = nullptr;
+      // What a path that never gets its answer reports, should the exchange itself fail.
+      const afc_error_t unanswered = outcome != kAFCSuccess ? outcome : kAFCNoResourcesError;
+      results[i] = paths[i] == nullptr ? kAFCInvalidArgumentError : unanswered;
+      if (paths[i] != nullptr) indices.push_back(i);
+    }
+    if (outcome == kAFCSuccess && !indices.empty()) outcome = FileInfoStretch(afc, paths, indices, infos, results);
+  }
+  return outcome;
 }
 
 afc_error_t ReadFile(AfcConnection& afc, AFCFileRef file, uint8_t* buffer, uint32_t* length) {
@@ -185,6 +234,14 @@ afc_error_t AFCFileInfoOpen(AFCConnectionRef connection, const char* path, AFCDi
   const afc_error_t result = PathRequest(connection, devicefw::md::kAfcOpGetFileInfo, path, &reply,
                                          devicefw::md::kAfcOpData);
   return devicefw::md::OpenKeyValues(result, reply, info);
+}
+
+afc_error_t KorAFCFileInfoOpenBatch(AFCConnectionRef connection, const char* const* paths, size_t count,
+                                    AFCDictionaryRef* infos, afc_error_t* results) {
+  if (count > 0 && (paths == nullptr || infos == nullptr || results == nullptr)) return kAFCInvalidArgumentError;
+  return AfcCall(connection, [&](AfcConnection& afc) {
+    return devicefw::md::FileInfoBatch(afc, paths, count, infos, results);
+  });
 }
 
 afc_error_t AFCDeviceInfoOpen(AFCConnectionRef connection, AFCDictionaryRef* info) {
@@ -323,3 +380,4 @@ static_assert(std::is_same_v<decltype(&AFCFileRefSetFileSize), AFCFileRefSetFile
 static_assert(std::is_same_v<decltype(&AFCFileRefLock), AFCFileRefLockFn>);
 static_assert(std::is_same_v<decltype(&AFCFileRefUnlock), AFCFileRefUnlockFn>);
 static_assert(std::is_same_v<decltype(&AFCFlushData), AFCFlushDataFn>);
+static_assert(std::is_same_v<decltype(&KorAFCFileInfoOpenBatch), KorAFCFileInfoOpenBatchFn>);

@@ -49,16 +49,20 @@ AfcParameters& AfcParameters::Text(std::string_view text) {
   return *this;
 }
 
-std::vector<std::string> SplitZeroTerminated(const std::vector<uint8_t>& body) {
+std::vector<std::string> SplitZeroTerminated(const uint8_t* body, size_t length) {
   std::vector<std::string> pieces;
   size_t start = 0;
-  while (start < body.size()) {
-    const void* zero = std::memchr(body.data() + start, 0, body.size() - start);
-    const size_t end = zero == nullptr ? body.size() : static_cast<size_t>(static_cast<const uint8_t*>(zero) - body.data());
-    pieces.emplace_back(reinterpret_cast<const char*>(body.data()) + start, end - start);
+  while (start < length) {
+    const void* zero = std::memchr(body + start, 0, length - start);
+    const size_t end = zero == nullptr ? length : static_cast<size_t>(static_cast<const uint8_t*>(zero) - body);
+    pieces.emplace_back(reinterpret_cast<const char*>(body) + start, end - start);
     start = end + 1;
   }
   return pieces;
+}
+
+std::vector<std::string> SplitZeroTerminated(const std::vector<uint8_t>& body) {
+  return SplitZeroTerminated(body.data(), body.size());
 }
 
 }  // namespace devicefw::md

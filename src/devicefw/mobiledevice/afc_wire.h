@@ -64,6 +64,7 @@ class AfcParameters {
 
 uint64_t ReadLittleEndian64(const uint8_t* bytes);
 // The zero-terminated strings of a reply body (a trailing piece without terminator counts too).
+std::vector<std::string> SplitZeroTerminated(const uint8_t* body, size_t length);
 std::vector<std::string> SplitZeroTerminated(const std::vector<uint8_t>& body);
 
 }  // namespace devicefw::md

@@ -333,4 +333,16 @@ typedef void* (*AMDServiceConnectionGetSecureIOContextFn)(AMDServiceConnectionRe
 typedef afc_error_t (*AFCConnectionSetSecureContextFn)(AFCConnectionRef, void*);
 typedef mach_error_t (*AMDeviceSetValueFn)(AMDeviceRef, CFStringRef, CFStringRef, CFTypeRef);
 
+// ---- Extensions of this framework (not in the host's table) -----------------------------------
+// A host looks them up by name beside the table and does without them when they are missing.
+
+// File information of many paths on one connection, with several requests in flight: for each i,
+// results[i] and infos[i] are what AFCFileInfoOpen(connection, paths[i], &infos[i]) would give
+// (infos[i] null unless results[i] is 0; the caller closes each with AFCKeyValueClose). Returns 0
+// when every path got the device's answer; otherwise the error that ended the exchange, which the
+// paths left unanswered carry too. Other users of the connection wait while a batch runs.
+typedef afc_error_t (*KorAFCFileInfoOpenBatchFn)(AFCConnectionRef connection, const char* const* paths, size_t count,
+                                                 AFCDictionaryRef* infos, afc_error_t* results);
+#define KOR_AFC_FILE_INFO_OPEN_BATCH_SYMBOL "KorAFCFileInfoOpenBatch"
+
 }  // extern "C"

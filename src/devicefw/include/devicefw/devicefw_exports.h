@@ -142,6 +142,8 @@ DEVICEFW_DECLARE_ENTRY(AMDServiceConnectionInvalidate)
 DEVICEFW_DECLARE_ENTRY(AMDServiceConnectionGetSecureIOContext)
 DEVICEFW_DECLARE_ENTRY(AFCConnectionSetSecureContext)
 DEVICEFW_DECLARE_ENTRY(AMDeviceSetValue)
+// Extension of the AFC API (see device_framework_abi.h).
+DEVICEFW_DECLARE_ENTRY(KorAFCFileInfoOpenBatch)
 
 // ---- AirTrafficHost (libAirTrafficHost.so) ----------------------------------------------------
 typedef const char* (*ATHostVersionFn)(void);
