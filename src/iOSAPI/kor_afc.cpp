@@ -35,6 +35,17 @@ void ApplyInfoKey(const std::string& key, const char* value, KorAfcFileInfo* inf
   if (key == "LinkTarget") info->link = value ? value : "";
 }
 
+// Applies every pair of a file-information dictionary to `info` and closes the dictionary.
+void ReadInfoEntries(AFCDictionaryRef entries, KorAfcFileInfo* info) {
+  for (;;) {
+    char* key = nullptr;
+    char* value = nullptr;
+    if (MobileApi().AFCKeyValueRead(entries, &key, &value) != kAFCSuccess || !key) break;
+    ApplyInfoKey(key, value, info);
+  }
+  MobileApi().AFCKeyValueClose(entries);
+}
+
 // Reads the file into the transfer buffer piece by piece: `prepare` runs with the file's size once
 // the device file is open, then `sink` takes each piece. Reading stops at the size first seen or at an empty read.
 template <typename Prepare, typename Sink>
@@ -106,14 +117,31 @@ bool KorAfcStat(AFCConnectionRef afc, const std::string& path, KorAfcFileInfo* i
   std::string copy = path;
   AFCDictionaryRef entries = nullptr;
   if (MobileApi().AFCFileInfoOpen(afc, copy.c_str(), &entries) != kAFCSuccess || !entries) return false;
-  for (;;) {
-    char* key = nullptr;
-    char* value = nullptr;
-    if (MobileApi().AFCKeyValueRead(entries, &key, &value) != kAFCSuccess || !key) break;
-    ApplyInfoKey(key, value, info);
-  }
-  MobileApi().AFCKeyValueClose(entries);
+  ReadInfoEntries(entries, info);
   return true;
+}
+
+void KorAfcStatBatch(AFCConnectionRef afc, const std::vector<std::string>& paths, std::vector<KorAfcFileInfo>* infos,
+                     std::vector<bool>* found) {
+  infos->assign(paths.size(), KorAfcFileInfo());
+  found->assign(paths.size(), false);
+  KorAFCFileInfoOpenBatchFn batch = MobileExtensions().AFCFileInfoOpenBatch;
+  if (!batch || !afc) {
+    for (size_t i = 0; i < paths.size(); ++i) (*found)[i] = KorAfcStat(afc, paths[i], &(*infos)[i]);
+    return;
+  }
+  std::vector<const char*> texts;
+  texts.reserve(paths.size());
+  for (const std::string& path : paths) texts.push_back(path.c_str());
+  std::vector<AFCDictionaryRef> entries(paths.size(), nullptr);
+  std::vector<afc_error_t> results(paths.size(), kAFCSuccess);
+  // Each path's own result tells; the batch's overall one only repeats the first that broke it.
+  batch(afc, texts.data(), texts.size(), entries.data(), results.data());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (results[i] != kAFCSuccess || !entries[i]) continue;
+    ReadInfoEntries(entries[i], &(*infos)[i]);
+    (*found)[i] = true;
+  }
 }
 
 bool KorAfcMakeDirectory(AFCConnectionRef afc, const std::string& path) {

@@ -53,6 +53,11 @@ class KorAfcFile {
 std::vector<uint8_t>& KorTransferBuffer();
 
 bool KorAfcStat(AFCConnectionRef afc, const std::string& path, KorAfcFileInfo* info);
+// Stat of many paths on one connection: (*found)[i] and (*infos)[i] are what KorAfcStat gives for
+// paths[i]. With a framework that pipelines file-information requests the paths share round trips;
+// otherwise they are asked one after the other.
+void KorAfcStatBatch(AFCConnectionRef afc, const std::vector<std::string>& paths, std::vector<KorAfcFileInfo>* infos,
+                     std::vector<bool>* found);
 bool KorAfcMakeDirectory(AFCConnectionRef afc, const std::string& path);
 bool KorAfcRemovePath(AFCConnectionRef afc, const std::string& path);
 // Empties a directory tree; also removes the directory when either flag is set (and then

@@ -108,6 +108,11 @@ bool CMobileExportFun::ResolveAll() {
   return true;
 }
 
+void CMobileExportFun::ResolveExtensions() {
+  extensions_.AFCFileInfoOpenBatch =
+      reinterpret_cast<KorAFCFileInfoOpenBatchFn>(mobile_device_.Symbol(KOR_AFC_FILE_INFO_OPEN_BATCH_SYMBOL));
+}
+
 bool CMobileExportFun::Init() {
   std::lock_guard<std::mutex> lock(init_mutex_);
   if (initialised_.load() == 1) return true;
@@ -136,6 +141,7 @@ bool CMobileExportFun::Init() {
     initialised_.store(0);
     return false;
   }
+  ResolveExtensions();
   initialised_.store(1);
   return true;
 }

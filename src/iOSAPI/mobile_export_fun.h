@@ -19,6 +19,12 @@ struct MobileExportTable {
 #undef KOR_TABLE_FIELD
 };
 
+// Entry points of this project's own framework beyond the table. A framework without them still
+// loads; each is null then, and its callers do the work through the table.
+struct MobileExtensionTable {
+  KorAFCFileInfoOpenBatchFn AFCFileInfoOpenBatch = nullptr;
+};
+
 constexpr const char* kMobileDeviceSupportKey = "SOFTWARE\\Apple Inc.\\Apple Mobile Device Support\\Shared";
 constexpr const char* kHostLibraryValue = "AirTrafficHostDLL";
 constexpr const char* kMobileDeviceValueNames[] = {"iTunesMobileDeviceDLL", "MobileDeviceDLL"};
@@ -36,6 +42,7 @@ class CMobileExportFun {
   bool Init();
   bool Initialised() const { return initialised_.load() == 1; }
   const MobileExportTable& Table() const { return table_; }
+  const MobileExtensionTable& Extensions() const { return extensions_; }
 
   // For tests and tools: which registry to read (the machine's by default).
   void UseRegistry(const kst::KstRegistry* registry) { registry_ = registry; }
@@ -48,8 +55,10 @@ class CMobileExportFun {
   bool FindMobileDevicePath(std::string* path) const;
   void LoadBaseLibraryBeside(const std::string& host_path);
   bool ResolveAll();
+  void ResolveExtensions();
 
   MobileExportTable table_;
+  MobileExtensionTable extensions_;
   std::atomic<int> initialised_{0};
   std::mutex init_mutex_;
   const kst::KstRegistry* registry_ = nullptr;
@@ -61,3 +70,4 @@ class CMobileExportFun {
 
 // Shorthand for the table of the loaded framework.
 inline const MobileExportTable& MobileApi() { return CMobileExportFun::GetInstance().Table(); }
+inline const MobileExtensionTable& MobileExtensions() { return CMobileExportFun::GetInstance().Extensions(); }

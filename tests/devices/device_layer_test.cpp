@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "iOSAPI/kor_afc.h"
+#include "iOSAPI/mobile_export_fun.h"
+#include "utility/module/media/kor_media_device_paths.h"
 #include "platform/kst_fs.h"
 #include "shared_device.h"
 
@@ -80,6 +82,48 @@ TEST_F(DeviceLayerTest, StatReportsTypeSizeAndWholeSecondTimes) {
   EXPECT_EQ(folder.type, "S_IFDIR");
   KorAfcFileInfo none;
   EXPECT_FALSE(KorAfcStat(afc, root + "/missing", &none));
+}
+
+// Enough paths for several windows of requests in flight and more than one locked stretch.
+TEST_F(DeviceLayerTest, BatchedStatAnswersLikeOneStatPerPath) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 700; ++i) {
+    const std::string path = root + "/song" + std::to_string(i) + ".mp3";
+    paths.push_back(path);
+    if (i % 50 == 7) continue;  // missing in the middle
+    ASSERT_TRUE(kst::WriteWholeFile(LocalOf(path), std::string(static_cast<size_t>(i), 'x')));
+  }
+  ASSERT_TRUE(kst::CreateDirectories(LocalOf(root + "/album.mp3")));
+  paths[300] = root + "/album.mp3";
+  // This framework pipelines the batch; the per-path answers must not show it.
+  ASSERT_NE(MobileExtensions().AFCFileInfoOpenBatch, nullptr);
+  std::vector<KorAfcFileInfo> infos;
+  std::vector<bool> found;
+  KorAfcStatBatch(afc, paths, &infos, &found);
+  ASSERT_EQ(infos.size(), paths.size());
+  ASSERT_EQ(found.size(), paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    KorAfcFileInfo one;
+    EXPECT_EQ(found[i], KorAfcStat(afc, paths[i], &one)) << paths[i];
+    EXPECT_EQ(infos[i].type, one.type) << paths[i];
+    EXPECT_EQ(infos[i].size, one.size) << paths[i];
+    EXPECT_EQ(infos[i].modify_time, one.modify_time) << paths[i];
+  }
+  EXPECT_FALSE(found[7]);
+  EXPECT_EQ(infos[300].type, "S_IFDIR");
+  EXPECT_EQ(infos[301].size, 301);
+
+  // The media listing's view of the same paths: sizes of regular files only, and names without an
+  // extension are never asked about.
+  paths.push_back(root + "/song1");
+  ASSERT_TRUE(kst::WriteWholeFile(LocalOf(root + "/song1"), "x"));
+  std::vector<std::optional<int64_t>> sizes = KorRegularFileSizes(afc, paths);
+  ASSERT_EQ(sizes.size(), paths.size());
+  EXPECT_EQ(sizes[1], 1);
+  EXPECT_EQ(sizes[699], 699);
+  EXPECT_FALSE(sizes[7]);
+  EXPECT_FALSE(sizes[300]);
+  EXPECT_FALSE(sizes.back());
 }
 
 TEST_F(DeviceLayerTest, DownloadsToMemoryAndFileIncludingEmptyFiles) {

@@ -24,10 +24,21 @@ std::string KorMediaDevicePath(const std::string& stored) {
   return path;
 }
 
-bool KorRegularFileSize(AFCConnectionRef afc, const std::string& device_path, int64_t* size) {
-  if (!LooksLikeFile(device_path)) return false;
-  KorAfcFileInfo info;
-  if (!KorAfcStat(afc, device_path, &info) || info.type != "S_IFREG") return false;
-  *size = info.size;
-  return true;
+std::vector<std::optional<int64_t>> KorRegularFileSizes(AFCConnectionRef afc,
+                                                        const std::vector<std::string>& device_paths) {
+  std::vector<std::optional<int64_t>> sizes(device_paths.size());
+  std::vector<size_t> asked;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < device_paths.size(); ++i) {
+    if (!LooksLikeFile(device_paths[i])) continue;
+    asked.push_back(i);
+    files.push_back(device_paths[i]);
+  }
+  std::vector<KorAfcFileInfo> infos;
+  std::vector<bool> found;
+  KorAfcStatBatch(afc, files, &infos, &found);
+  for (size_t i = 0; i < asked.size(); ++i) {
+    if (found[i] && infos[i].type == "S_IFREG") sizes[asked[i]] = infos[i].size;
+  }
+  return sizes;
 }

@@ -5,13 +5,14 @@
 
 namespace {
 
-// Look-ups a worker claims at a time: enough to make claiming cheap beside the round trips, few
-// enough that the sender does not wait behind a long claim.
-constexpr size_t kClaim = 16;
-// Connections looking up at once, the command's own included: each look-up is a short round trip,
-// so a few connections keep the device answering while this side waits; more than a few only
-// compete for the same processors.
-constexpr size_t kConnections = 4;
+// Look-ups a worker claims at a time. They go to the device together, several requests in flight,
+// so a large claim keeps the device busy; small enough that the sender, which waits for the items
+// in the order they were added, is not held long behind one claim.
+constexpr size_t kClaim = 128;
+// Connections looking up at once, the command's own included. With the requests of a claim in
+// flight together, one connection keeps the device nearly busy; a second one covers the moments
+// between two claims of the first.
+constexpr size_t kConnections = 2;
 
 }  // namespace
 
@@ -32,13 +33,15 @@ KorMediaPathChecker::~KorMediaPathChecker() {
 }
 
 void KorMediaPathChecker::Add(KorMediaItem* item) {
+  bool claim_due = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     item->path_ticket = lookups_.size();
     lookups_.emplace_back();
     lookups_.back().path = item->path;
+    claim_due = lookups_.size() - next_ == kClaim;
   }
-  queued_.notify_one();
+  if (claim_due) queued_.notify_one();
 }
 
 void KorMediaPathChecker::Apply(KorMediaItem* item) {
@@ -47,31 +50,42 @@ void KorMediaPathChecker::Apply(KorMediaItem* item) {
     item->path = KorMediaDevicePath(item->path);
     return;
   }
+  // The sender waits for this one: whatever is queued up to it is worth claiming now.
+  if (item->path_ticket >= next_ && item->path_ticket >= wanted_) {
+    wanted_ = item->path_ticket + 1;
+    queued_.notify_all();
+  }
   const Lookup& lookup = lookups_[item->path_ticket];
   checked_.wait(lock, [&lookup] { return lookup.done; });
   item->path = lookup.path;
   if (lookup.regular) item->file_size = lookup.size;
 }
 
-size_t KorMediaPathChecker::Claim(Lookup** claimed, size_t capacity) {
+bool KorMediaPathChecker::Claim(std::vector<Lookup*>* claimed) {
+  claimed->clear();
   std::unique_lock<std::mutex> lock(mutex_);
-  queued_.wait(lock, [this] { return stop_ || next_ < lookups_.size(); });
-  size_t count = 0;
-  while (!stop_ && count < capacity && next_ < lookups_.size()) claimed[count++] = &lookups_[next_++];
-  return count;
+  queued_.wait(lock, [this] { return stop_ || lookups_.size() - next_ >= kClaim || wanted_ > next_; });
+  while (!stop_ && claimed->size() < kClaim && next_ < lookups_.size()) claimed->push_back(&lookups_[next_++]);
+  return !claimed->empty();
 }
 
 void KorMediaPathChecker::Work(AFCConnectionRef afc) {
-  Lookup* claimed[kClaim];
-  while (size_t count = Claim(claimed, kClaim)) {
-    for (size_t i = 0; i < count; ++i) {
-      Lookup* lookup = claimed[i];
+  std::vector<Lookup*> claimed;
+  std::vector<std::string> paths;
+  while (Claim(&claimed)) {
+    paths.clear();
+    for (Lookup* lookup : claimed) {
       lookup->path = KorMediaDevicePath(lookup->path);
-      lookup->regular = KorRegularFileSize(afc, lookup->path, &lookup->size);
+      paths.push_back(lookup->path);
     }
+    std::vector<std::optional<int64_t>> sizes = KorRegularFileSizes(afc, paths);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      for (size_t i = 0; i < count; ++i) claimed[i]->done = true;
+      for (size_t i = 0; i < claimed.size(); ++i) {
+        claimed[i]->regular = sizes[i].has_value();
+        claimed[i]->size = sizes[i].value_or(0);
+        claimed[i]->done = true;
+      }
     }
     checked_.notify_all();
   }
