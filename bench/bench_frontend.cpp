@@ -33,6 +33,7 @@ std::map<std::string, int64_t> WaitForReadyDevices(frontend::Link& link, size_t 
 
 std::unique_ptr<harness::Tandrel> ServeAndStartTandrel(vdevice_test::VdeviceFixture& vd, const std::string& profile,
                                                       ReadyDevice* device) {
+  vd.SetVerbose(false);
   if (profile.empty() || !vd.Start({profile})) {
     std::fprintf(stderr, "cannot serve the simulated device\n%s", vd.ServerLog().c_str());
     return nullptr;

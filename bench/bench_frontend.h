@@ -30,6 +30,7 @@ struct ReadyDevice {
 
 // Serves `profile` on `vd` (exporting its usbmuxd socket to this process), starts Tandrel for it
 // and waits until the profile's device is ready. Null (with a line on stderr) when any step fails.
+// The simulated device runs without its per-request log.
 std::unique_ptr<harness::Tandrel> ServeAndStartTandrel(vdevice_test::VdeviceFixture& vd, const std::string& profile,
                                                       ReadyDevice* device);
 

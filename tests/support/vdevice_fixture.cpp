@@ -105,7 +105,8 @@ bool VdeviceFixture::EditAtcScript(const std::string& profile, const std::functi
 bool VdeviceFixture::Start(const std::vector<std::string>& profiles, int timeout_ms) {
   if (running()) return false;
   kst::SpawnOptions options;
-  options.arguments = {"serve", "--socket", socket_address_, "--verbose"};
+  options.arguments = {"serve", "--socket", socket_address_};
+  if (verbose_) options.arguments.push_back("--verbose");
   for (const std::string& profile : profiles) options.arguments.insert(options.arguments.end(), {"--profile", profile});
   options.stderr_path = log_path_;
   pid_ = kst::SpawnProcess(VdeviceBinary(), options);

@@ -50,6 +50,9 @@ class VdeviceFixture {
   static bool EditDeviceJson(const std::string& profile, const std::function<void(rapidjson::Document&)>& edit);
   static bool EditAtcScript(const std::string& profile, const std::function<void(rapidjson::Document&)>& edit);
 
+  // Whether the server logs every request (the default, for diagnosing failed tests); takes effect
+  // at the next Start. Benchmarks turn it off, since no real device writes such a log.
+  void SetVerbose(bool verbose) { verbose_ = verbose; }
   // Starts the server with these profiles on a fresh UNIX socket and waits until it answers.
   bool Start(const std::vector<std::string>& profiles, int timeout_ms = 15000);
   // Stops it (SIGTERM, SIGKILL after a grace period). Returns its exit code (0 after a clean
@@ -81,6 +84,7 @@ class VdeviceFixture {
   std::string socket_address_;
   std::string log_path_;
   int64_t pid_ = -1;
+  bool verbose_ = true;
   mutable int run_counter_ = 0;
 };
 
