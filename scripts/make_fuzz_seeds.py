@@ -3,6 +3,7 @@
 import gzip
 import os
 import sqlite3
+import plistlib
 import struct
 import sys
 import tempfile
@@ -37,6 +38,11 @@ def main(root):
     write(root, "devicefw_afc_reply", "file_missing_directory",
           afc_reply(0, 2, info) + afc_reply(1, 1, struct.pack("<Q", 8)) +
           afc_reply(2, 2, b"st_size\x0096\x00st_ifmt\x00S_IFDIR\x00"))
+    batch = ["SDMessageProcessChanges", "com.apple.Contacts",
+             {str(i): {"com.apple.syncservices.RecordEntityName": "com.apple.contacts.Contact", "first name": "N\u00e9 %d" % i}
+              for i in range(20)}, True, {}]
+    write(root, "bplist_peek", "batch", plistlib.dumps(batch, fmt=plistlib.FMT_BINARY))
+    write(root, "bplist_peek", "dict", plistlib.dumps({"MessageName": "x" * 20}, fmt=plistlib.FMT_BINARY))
     write(root, "service_message", "two_messages", struct.pack(">I", len(plist)) + plist + struct.pack(">I", 3) + b"abc")
     write(root, "contact_push", "group_and_phone", b"g1\x00Tom & Jerry <3>\x001\x00x]]>\x00" +
           b'<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array><string>SDMessageProcessChanges</string>'

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "iOSAPI/kor_device_link.h"
+#include "iOSAPI/kor_service_message.h"
 #include "platform/kst_log.h"
 
 KorSyncReplyWorker::KorSyncReplyWorker(KorSyncReplyHandler* handler, size_t bound)
@@ -18,9 +19,23 @@ KorSyncReplyWorker::~KorSyncReplyWorker() {
 }
 
 void KorSyncReplyWorker::Queue(int state, KorCFHolder reply) {
+  Reply queued;
+  queued.state = state;
+  queued.parsed = std::move(reply);
+  Add(std::move(queued));
+}
+
+void KorSyncReplyWorker::Queue(int state, std::vector<uint8_t> bytes) {
+  Reply queued;
+  queued.state = state;
+  queued.bytes = std::move(bytes);
+  Add(std::move(queued));
+}
+
+void KorSyncReplyWorker::Add(Reply reply) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return waiting_.size() < bound_; });
-  waiting_.emplace_back(state, std::move(reply));
+  waiting_.push_back(std::move(reply));
   lock.unlock();
   changed_.notify_all();
 }
@@ -31,23 +46,32 @@ void KorSyncReplyWorker::Run() {
     changed_.wait(lock, [this] { return closing_ || !waiting_.empty(); });
     // Closing still hands over what was queued before.
     if (waiting_.empty()) return;
-    std::pair<int, KorCFHolder> next = std::move(waiting_.front());
+    Reply next = std::move(waiting_.front());
     waiting_.pop_front();
     lock.unlock();
     changed_.notify_all();
-    Hand(next.first, std::move(next.second));
+    Hand(std::move(next));
     lock.lock();
   }
 }
 
 // The reply and its tree are released here, off the session's thread, too.
-void KorSyncReplyWorker::Hand(int state, KorCFHolder reply) {
+void KorSyncReplyWorker::Hand(Reply reply) {
+  const int state = reply.state;
+  if (!reply.parsed) {
+    reply.parsed = KorMessageToPropertyList(reply.bytes.data(), static_cast<uint32_t>(reply.bytes.size()));
+    std::vector<uint8_t>().swap(reply.bytes);
+    if (!reply.parsed) {
+      KLOG(WARNING) << "sync reply in state " << state << " does not parse; left out";
+      return;
+    }
+  }
   KorValue tree;
-  if (!KorDLDecodeParsed(reply, &tree)) {
+  if (!KorDLDecodeParsed(reply.parsed, &tree)) {
     KLOG(WARNING) << "sync reply in state " << state << " parsed but gave no value tree; left out";
     return;
   }
-  reply.Reset();
+  reply.parsed.Reset();
   bool again = false;
   int32_t result = 0;
   handler_->OnReply(state, tree, &again, &result);

@@ -1,7 +1,8 @@
 // Hands device replies to a module's reply handler on a thread of its own, strictly in the order
 // they were queued, so that a session can answer the device while the handler is still taking
 // an earlier reply (the device builds its next batch meanwhile instead of waiting). The replies
-// come parsed; their value trees are made on the worker's thread too.
+// come parsed or as the bytes that arrived; their parse and value trees are made on the worker's
+// thread.
 #pragma once
 
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "iOSAPI/kor_cf.h"
 #include "iOSAPI/kor_sync_session.h"
@@ -26,16 +28,25 @@ class KorSyncReplyWorker {
   // The handler gets the reply's value tree in `state`; what it sets in *again and *result is
   // not used. A reply whose tree cannot be made is left out.
   void Queue(int state, KorCFHolder reply);
+  // The same for a reply still in the bytes it arrived in; one that does not parse is left out.
+  void Queue(int state, std::vector<uint8_t> bytes);
 
  private:
+  struct Reply {
+    int state = 0;
+    KorCFHolder parsed;
+    std::vector<uint8_t> bytes;  // when not parsed yet
+  };
+
+  void Add(Reply reply);
   void Run();
-  void Hand(int state, KorCFHolder reply);
+  void Hand(Reply reply);
 
   KorSyncReplyHandler* handler_;
   size_t bound_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::pair<int, KorCFHolder>> waiting_;
+  std::deque<Reply> waiting_;
   bool closing_ = false;
   std::thread thread_;  // last: starts once the members it uses exist
 };

@@ -1,6 +1,8 @@
 #include "iOSAPI/kor_sync_session.h"
 
+#include "iOSAPI/kor_bplist_peek.h"
 #include "iOSAPI/kor_plist_xml.h"
+#include "iOSAPI/kor_service_message.h"
 #include "iOSAPI/kor_sync_reply_worker.h"
 #include "platform/kst_log.h"
 
@@ -140,10 +142,19 @@ void KorSyncSession::ReadBatchesAhead(const char* message, int first_state, int 
 
 bool KorSyncSession::SendAndQueue(const char* message, int state, KorSyncReplyWorker* worker) {
   if (silent_ || !link_.Send({KorPlistString(message), KorPlistString(data_class_.name)})) return false;
-  // Parsed here and read into a value tree by the worker: whether the reply is an array and a
-  // batch is read from the parsed message.
-  KorCFHolder reply;
-  if (link_.ReceiveParsed(&reply) != KorDLReceive::kMessage || !KorDLParsedIsArray(reply)) return false;
+  std::vector<uint8_t> bytes;
+  if (!link_.ReceiveFrame(&bytes)) return false;
+  // Whether the reply is an array and a batch is read from its bytes, so that the batch is
+  // acknowledged before it is parsed: the worker parses it while the device builds the next one.
+  KorBplistTopArray peek = KorPeekBplistTopArray(bytes.data(), bytes.size(), kBatch);
+  if (peek.decided) {
+    if (!peek.is_array) return false;
+    worker->Queue(state, std::move(bytes));
+    return peek.holds_name;
+  }
+  // Not a binary property list this reader vouches for: parsed here, read into a tree by the worker.
+  KorCFHolder reply = KorMessageToPropertyList(bytes.data(), static_cast<uint32_t>(bytes.size()));
+  if (!reply || !KorDLParsedIsArray(reply)) return false;
   const bool batch = KorDLParsedHoldsName(reply, kBatch);
   worker->Queue(state, std::move(reply));
   return batch;
