@@ -66,25 +66,16 @@ int Run() {
     std::fprintf(stderr, "cannot generate the profile\n");
     return 1;
   }
-  const std::string udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
-  if (!vd.Start({profile})) {
-    std::fprintf(stderr, "cannot serve the simulated iPhone\n%s", vd.ServerLog().c_str());
-    return 1;
-  }
-  vd.ExportSocketAddress();
-  std::unique_ptr<harness::Tandrel> tandrel = bench::StartTandrelFor(vd);
+  bench::ReadyDevice device;
+  std::unique_ptr<harness::Tandrel> tandrel = bench::ServeAndStartTandrel(vd, profile, &device);
   if (!tandrel) return 1;
-  auto ready = bench::WaitForReadyDevices(tandrel->Link(), 1, 60s);
-  if (ready.count(udid) == 0) {
-    std::fprintf(stderr, "the device did not become ready\n%s", vd.ServerLog().c_str());
-    return 1;
-  }
+  const std::string& udid = device.udid;
   // A first run of each warms the store file and the connections; it is not counted.
-  const double first_tandrel = TimeListing(tandrel->Link(), udid, ready[udid]);
+  const double first_tandrel = TimeListing(tandrel->Link(), udid, device.code);
   const double first_stock = TimeStockReading(udid);
   std::vector<double> tandrel_ms, stock_ms;
   for (int run = 0; run < kRuns; ++run) {
-    const double listed = TimeListing(tandrel->Link(), udid, ready[udid]);
+    const double listed = TimeListing(tandrel->Link(), udid, device.code);
     const double read = TimeStockReading(udid);
     if (listed < 0 || read < 0 || first_tandrel < 0 || first_stock < 0) {
       std::fprintf(stderr, "a run did not read all %d contacts (Tandrel %.1f, client %.1f)\n%s", kContacts, listed,

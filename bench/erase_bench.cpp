@@ -64,19 +64,14 @@ int Run() {
   bool edited = !profile.empty() && vdevice_test::VdeviceFixture::EditDeviceJson(profile, [](rapidjson::Document& json) {
     json["lockdown"]["com.apple.disk_usage"]["TotalDataAvailable"].SetInt64(kFreeBytes);
   });
-  if (!edited || !vd.Start({profile})) {
-    std::fprintf(stderr, "cannot serve the simulated iPhone\n%s", vd.ServerLog().c_str());
+  if (!edited) {
+    std::fprintf(stderr, "cannot generate the profile\n");
     return 1;
   }
-  vd.ExportSocketAddress();
-  std::string udid = vdevice_test::VdeviceFixture::ProfileUdid(profile);
-  std::unique_ptr<harness::Tandrel> tandrel = bench::StartTandrelFor(vd);
+  bench::ReadyDevice served;
+  std::unique_ptr<harness::Tandrel> tandrel = bench::ServeAndStartTandrel(vd, profile, &served);
   if (!tandrel) return 1;
-  auto ready = bench::WaitForReadyDevices(tandrel->Link(), 1, 60s);
-  if (ready.count(udid) == 0) {
-    std::fprintf(stderr, "the device did not become ready\n%s", vd.ServerLog().c_str());
-    return 1;
-  }
+  const std::string& udid = served.udid;
   idevice_t device = nullptr;
   afc_client_t afc = nullptr;
   if (idevice_new(&device, udid.c_str()) != IDEVICE_E_SUCCESS ||
@@ -84,7 +79,7 @@ int Run() {
     std::fprintf(stderr, "libimobiledevice cannot reach the device\n");
     return 1;
   }
-  int64_t code = ready[udid];
+  int64_t code = served.code;
   std::vector<bench::Transfer> best = bench::BestOfRounds(
       kRounds, {[&] { return TandrelFill(tandrel->Link(), udid, code); }, [&] { return ReferenceFill(afc); }});
   afc_client_free(afc);
