@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev
   libimobiledevice-dev libplist-dev libusbmuxd-dev libimobiledevice-utils libplist-utils
   libsqlite3-dev sqlite3 zlib1g-dev libdeflate-dev libre2-dev libcurl4-openssl-dev libgoogle-glog-dev rapidjson-dev
-  libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev
+  libtinyxml2-dev libminizip-dev libssl-dev libjpeg-dev libunwind-dev libtcmalloc-minimal4
   libprotobuf-dev protobuf-compiler
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 unzip ideviceinstaller procps

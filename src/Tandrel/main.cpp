@@ -7,7 +7,9 @@
 #include "Tandrel/kor_app.h"
 
 int main(int argc, char** argv) {
-  // Freed heap is kept for the next command instead of going back to the system after each one:
+  // Where Tandrel runs on glibc's allocator (sanitizer builds, or no tcmalloc at build time; with
+  // tcmalloc these calls do nothing), freed heap is kept for the next command instead of going
+  // back to the system after each one:
   // a listing builds megabytes of small records, and every page handed back faults in again the
   // next time. These are the bounds the allocator's own adjustment reaches once large blocks have
   // been freed, fixed from the start.
