@@ -66,6 +66,11 @@ int KorModule::SendFinalReply(const kst::IPCPacket* packet, const std::string& u
   return KorClient::Instance().Send(header, message);
 }
 
+int KorModule::ReplyBeforeClosing(const kst::IPCPacket* packet, const std::string& uuid, int result) {
+  if (result == kKorOk) SendFinalReply(packet, uuid, kKorOk);
+  return result;
+}
+
 void KorModule::PostStoppedReply(const std::shared_ptr<QrTask>& task) {
   QrTaskSchedular::Get().PostTaskRun(task, [](std::shared_ptr<QrTask> self) {
     auto meta = self->GetTaskDataAs<TaskMetaData>();

@@ -74,6 +74,9 @@ class KorModule {
   // The final reply; the first one of a task goes out, any later one is logged and dropped.
   static int SendFinalReply(const kst::IPCPacket* packet, const std::string& uuid, int code,
                             const std::optional<std::string>& info = std::nullopt);
+  // For a handler that still holds device handles: a successful command's final reply goes out at
+  // once, so that the front-end does not wait for them to close. Returns `result`.
+  static int ReplyBeforeClosing(const kst::IPCPacket* packet, const std::string& uuid, int result);
   // Parses the command's JSON into `document`; false when it does not parse as an object.
   static bool ParseCommandJson(const KorCommandPayload& payload, rapidjson::Document* document);
   // Parses the command's zlib-compressed parameters; false when they are missing or do not parse.

@@ -41,7 +41,7 @@ void BoundReceives(AMDServiceConnectionRef connection, std::chrono::milliseconds
 
 int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncDataClass& data_class,
                      const KorSyncSequence& sequence, KorSyncReplyHandler* handler, const KorSyncPushSource& pushes,
-                     std::shared_ptr<KorDeviceSession>* keep_session) {
+                     std::shared_ptr<KorDeviceService>* keep_service) {
   int result = 0;
   auto service = KorDeviceHandles::Get().GetService(device->Device(), &result, kKorSyncServiceName, nullptr, false);
   if (!service) {
@@ -50,9 +50,11 @@ int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncData
   }
   const std::chrono::milliseconds timeout = KorSyncReplyTimeout();
   BoundReceives(service->Connection(), timeout);
-  KorSyncSession session(KorFrameworkIo(service->Connection()), data_class, handler, timeout);
-  KorRunSyncSequence(session, sequence, KorComputerAnchor(KstLocalTimeNow()), pushes);
-  if (keep_session) *keep_session = service->Session();
+  {
+    KorSyncSession session(KorFrameworkIo(service->Connection()), data_class, handler, timeout);
+    KorRunSyncSequence(session, sequence, KorComputerAnchor(KstLocalTimeNow()), pushes);
+  }
+  if (keep_service) *keep_service = std::move(service);
   return 0;
 }
 

@@ -15,7 +15,7 @@
 #include "iOSAPI/kor_sync_sequence.h"
 
 class KorDevice;
-class KorDeviceSession;
+class KorDeviceService;
 
 // The service could not be started; nothing was sent.
 constexpr int32_t kKorSyncNoService = 13;
@@ -29,12 +29,13 @@ constexpr std::chrono::milliseconds kKorSyncDefaultReplyTimeout{30000};
 std::chrono::milliseconds KorSyncReplyTimeout();
 
 // Starts the service, runs the sequence with a fresh computer anchor and releases the
-// connection: 0, or kKorSyncNoService. With `keep_session`, the lockdown session the service ran
-// in is handed out rather than closed with it: a listing holds it until its count is read.
+// connection: 0, or kKorSyncNoService. With `keep_service`, the finished service (and the
+// lockdown session it runs in) is handed out instead: a listing reads its count in that session
+// and closes both only after its final reply, so that the front-end does not wait for them.
 int KorRunDeviceSync(const std::shared_ptr<KorDevice>& device, const KorSyncDataClass& data_class,
                      const KorSyncSequence& sequence, KorSyncReplyHandler* handler,
                      const KorSyncPushSource& pushes = nullptr,
-                     std::shared_ptr<KorDeviceSession>* keep_session = nullptr);
+                     std::shared_ptr<KorDeviceService>* keep_service = nullptr);
 
 // The count a listing announces: `records`, or -1 when there are none and the device's
 // synchronisation settings name the class (`settings_key`, e.g. "Notes") as synced elsewhere.

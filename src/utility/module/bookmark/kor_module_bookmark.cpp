@@ -45,9 +45,9 @@ int KorModuleBookmark::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleBookmark::ListBookmarks(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorSyncBatchCollector records;
-  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  std::shared_ptr<KorDeviceService> service;  // closed after the final reply
   if (int rc = KorRunDeviceSync(command.device, kKorSyncBookmarks, kKorSyncBookmarksReadAll, &records, nullptr,
-                                &session)) {
+                                &service)) {
     return rc;
   }
   if (IsStopped(packet)) return kKorStopped;
@@ -58,7 +58,7 @@ int KorModuleBookmark::ListBookmarks(kst::IPCPacket* packet, const DeviceCommand
   for (const rapidjson::Value& node : tree.GetArray()) {
     if (int rc = listing.SendValue(kStageNodes, node)) return rc;
   }
-  return kKorOk;
+  return ReplyBeforeClosing(packet, command.uuid, kKorOk);
 }
 
 int KorModuleBookmark::WriteBookmarks(kst::IPCPacket* packet, const DeviceCommand& command,

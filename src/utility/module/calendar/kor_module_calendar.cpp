@@ -77,9 +77,9 @@ int KorModuleCalendar::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleCalendar::ListCalendars(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorCalendarCollection replies;
-  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
+  std::shared_ptr<KorDeviceService> service;  // closed after the final reply
   if (int rc = KorRunDeviceSync(command.device, kKorSyncCalendars, kKorSyncCalendarsReadAll, &replies, nullptr,
-                                &session)) {
+                                &service)) {
     return rc;
   }
   if (IsStopped(packet)) return kKorStopped;
@@ -87,7 +87,8 @@ int KorModuleCalendar::ListCalendars(kst::IPCPacket* packet, const DeviceCommand
   KorListing listing(packet, command.uuid);
   listing.SetInfo(KorCountInfo(KorSyncListingCount(command.device, calendars.MemberCount(), "Calendars")));
   if (int rc = listing.SendStage(kStageCount)) return rc;
-  return KorSendMemberChunks(&listing, kStageCalendars, calendars, kKorCalendarBatchSize);
+  return ReplyBeforeClosing(packet, command.uuid,
+                            KorSendMemberChunks(&listing, kStageCalendars, calendars, kKorCalendarBatchSize));
 }
 
 int KorModuleCalendar::WriteEvent(kst::IPCPacket* packet, const DeviceCommand& command,

@@ -77,8 +77,8 @@ int KorModuleContact::OnCommand(kst::IPCPacket* packet) {
 // Contacts (count, then chunks) in packets numbered 101, then groups in packets numbered 100.
 int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, const std::shared_ptr<KorDevice>& device) {
   KorContactCollection collection(kKorContactBatchSize);
-  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
-  if (int rc = KorRunDeviceSync(device, kKorSyncContacts, kKorSyncContactsListAll, &collection, nullptr, &session)) {
+  std::shared_ptr<KorDeviceService> service;  // closed after the final reply
+  if (int rc = KorRunDeviceSync(device, kKorSyncContacts, kKorSyncContactsListAll, &collection, nullptr, &service)) {
     return rc;
   }
   const rapidjson::Document& contacts = collection.Contacts();
@@ -91,7 +91,7 @@ int KorModuleContact::List(kst::IPCPacket* packet, const std::string& uuid, cons
   listing.SetGroup(kKorCommandListContacts);
   listing.SetInfo(KorCountInfo(KorSyncListingCount(device, groups.MemberCount(), kSettingsKey)));
   if (int rc = listing.SendStage(kStageCount)) return rc;
-  return KorSendMemberChunks(&listing, kStageRecords, groups, kKorContactBatchSize);
+  return ReplyBeforeClosing(packet, uuid, KorSendMemberChunks(&listing, kStageRecords, groups, kKorContactBatchSize));
 }
 
 // The contact's text goes out as the front-end wrote it; each dependent kind's text names the

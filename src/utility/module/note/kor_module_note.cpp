@@ -48,8 +48,8 @@ int KorModuleNote::OnCommand(kst::IPCPacket* packet) {
 
 int KorModuleNote::ListNotes(kst::IPCPacket* packet, const DeviceCommand& command) {
   KorNoteCollection notes;
-  std::shared_ptr<KorDeviceSession> session;  // held for the listing count
-  if (int rc = KorRunDeviceSync(command.device, kKorSyncNotes, kKorSyncNotesReadAll, &notes, nullptr, &session)) {
+  std::shared_ptr<KorDeviceService> service;  // closed after the final reply
+  if (int rc = KorRunDeviceSync(command.device, kKorSyncNotes, kKorSyncNotesReadAll, &notes, nullptr, &service)) {
     return rc;
   }
   if (IsStopped(packet)) return kKorStopped;
@@ -60,7 +60,7 @@ int KorModuleNote::ListNotes(kst::IPCPacket* packet, const DeviceCommand& comman
   for (const KorNote& note : notes.Notes()) {
     if (int rc = batch.Add(KorNoteJson(note))) return rc;
   }
-  return batch.Flush();
+  return ReplyBeforeClosing(packet, command.uuid, batch.Flush());
 }
 
 int KorModuleNote::AddNote(kst::IPCPacket* packet, const DeviceCommand& command, const KorCommandPayload& payload) {
