@@ -31,7 +31,9 @@ class ElevatedRelayTest : public ::testing::Test {
     if (!kst::RunningAsRoot()) return;  // the elevated instance would need pkexec
     stubs_ = new harness::TempFolder();
     WriteScript(stubs_->Path() + "/msiexec",
-                "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$STUB_LOG\"\necho >> \"$STUB_LOG\"\n"
+                // The call is logged in one write: the install and the check run at the same time, and
+                // lines written piece by piece interleave.
+                "#!/bin/sh\nline=''\nfor a in \"$@\"; do line=\"$line[$a]\"; done\nprintf '%s\\n' \"$line\" >> \"$STUB_LOG\"\n"
                 "case \"$2\" in *bad*) echo 'error 1603: the installation failed';; *) echo installed;; esac\n");
     WriteScript(stubs_->Path() + "/wmic",
                 "#!/bin/sh\necho \"wmic $*\" >> \"$STUB_LOG\"\nprintf 'Name\\r\\nAppleInc.iTunes_12.13\\r\\n'\n");
